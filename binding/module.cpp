@@ -1,0 +1,87 @@
+// The Python module: registers the four classes and forwards every method to one
+// engine operation. The only logic of its own is LayoutResult's representation.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "binding/measure_bridge.h"
+#include "engine/engine.h"
+
+namespace py = pybind11;
+using quillset::LayoutConfig;
+using quillset::LayoutResult;
+using quillset::MeasureFunc;
+using quillset::Quillset;
+using quillset::TextSize;
+
+namespace {
+
+std::string representation(const LayoutResult& r) {
+    // "%f" of a float widened to double never produces an exponent, so the buffer
+    // must hold up to 39 integer digits per coordinate.
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer,
+                  "<LayoutResult left=%f top=%f width=%d height=%d padding_x=%d padding_y=%d "
+                  "textAscent=%d textDescent=%d fontSize=%d>",
+                  static_cast<double>(r.left), static_cast<double>(r.top), r.width, r.height,
+                  r.padding_x, r.padding_y, r.textAscent, r.textDescent, r.fontSize);
+    return buffer;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
+    m.doc() = "Pybind11 binding for Optimized Quillset with 4-Anchor Priority";
+
+    py::class_<TextSize>(m, "TextSize")
+        .def(py::init<int32_t, int32_t, int32_t>(), py::arg("width"), py::arg("height"),
+             py::arg("baseline") = 0)
+        .def_readwrite("width", &TextSize::width)
+        .def_readwrite("height", &TextSize::height)
+        .def_readwrite("baseline", &TextSize::baseline);
+
+    py::class_<LayoutConfig>(m, "LayoutConfig")
+        .def(py::init<>())
+        .def_readwrite("gridSize", &LayoutConfig::gridSize)
+        .def_readwrite("spatialIndexThreshold", &LayoutConfig::spatialIndexThreshold)
+        .def_readwrite("maxIterations", &LayoutConfig::maxIterations)
+        .def_readwrite("paddingX", &LayoutConfig::paddingX)
+        .def_readwrite("paddingY", &LayoutConfig::paddingY)
+        .def_readwrite("costPos1_Top", &LayoutConfig::costPos1_Top)
+        .def_readwrite("costPos2_Right", &LayoutConfig::costPos2_Right)
+        .def_readwrite("costPos3_Bottom", &LayoutConfig::costPos3_Bottom)
+        .def_readwrite("costPos4_Left", &LayoutConfig::costPos4_Left)
+        .def_readwrite("costSlidingPenalty", &LayoutConfig::costSlidingPenalty)
+        .def_readwrite("costScaleTier", &LayoutConfig::costScaleTier)
+        .def_readwrite("costOccludeObj", &LayoutConfig::costOccludeObj)
+        .def_readwrite("costOverlapBase", &LayoutConfig::costOverlapBase);
+
+    py::class_<LayoutResult>(m, "LayoutResult")
+        .def_readonly("left", &LayoutResult::left)
+        .def_readonly("top", &LayoutResult::top)
+        .def_readonly("width", &LayoutResult::width)
+        .def_readonly("height", &LayoutResult::height)
+        .def_readonly("fontSize", &LayoutResult::fontSize)
+        .def_readonly("padding_x", &LayoutResult::padding_x)
+        .def_readonly("padding_y", &LayoutResult::padding_y)
+        .def_readonly("textAscent", &LayoutResult::textAscent)
+        .def_readonly("textDescent", &LayoutResult::textDescent)
+        .def("__repr__", &representation);
+
+    // One default configuration object, built once and shared by every constructor
+    // call that omits it; construction copies its fields, so it never changes.
+    py::object defaultConfig = py::cast(LayoutConfig());
+
+    py::class_<Quillset>(m, "Quillset")
+        .def(py::init<int32_t, int32_t, MeasureFunc, const LayoutConfig&>(), py::arg("w"),
+             py::arg("h"), py::arg("measure_func"), py::arg("config") = defaultConfig)
+        .def("set_config", &Quillset::set_config)
+        .def("set_canvas_size", &Quillset::set_canvas_size)
+        .def("clear", &Quillset::clear)
+        .def("add", &Quillset::add, py::arg("l"), py::arg("t"), py::arg("r"), py::arg("b"),
+             py::arg("text"), py::arg("baseFontSize"))
+        .def("solve", &Quillset::solve)
+        .def("layout", &Quillset::layout);
+}

@@ -1,0 +1,79 @@
+#include "spatial_grid.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+namespace quillset {
+
+int64_t SpatialGrid::cellsInUse() const {
+    const int64_t cells = static_cast<int64_t>(rows) * cols;
+    return cells > 0 ? cells : 0;
+}
+
+bool SpatialGrid::configure(int32_t w, int32_t h, int32_t cellSize) {
+    // Ceiling division in 32-bit arithmetic, wrapping like the platform's ints.
+    const int32_t newCols = wrapAdd(w, cellSize - 1) / cellSize;
+    const int32_t newRows = wrapAdd(h, cellSize - 1) / cellSize;
+    // The product is formed in 64 bits: a 32-bit product would overflow for a big
+    // canvas with small cells and size the heads wrongly.
+    const int64_t cells = static_cast<int64_t>(newRows) * newCols;
+    if (cells <= 0) {
+        return false;
+    }
+    if (cells > std::numeric_limits<int32_t>::max()) {
+        throw std::bad_alloc();
+    }
+    if (static_cast<size_t>(cells) > cellHeads.size()) {
+        cellHeads.resize(static_cast<size_t>(cells), -1);
+    }
+    rows = newRows;
+    cols = newCols;
+    cellWidth = static_cast<float>(cellSize);
+    cellHeight = cellWidth;
+    // Cell coordinates come from multiplying by this stored reciprocal, so a
+    // coordinate on a cell boundary lands wherever the rounded reciprocal puts it.
+    invCellWidth = 1.0f / cellWidth;
+    invCellHeight = 1.0f / cellHeight;
+    return true;
+}
+
+void SpatialGrid::reset() {
+    const int64_t cells = std::min<int64_t>(cellsInUse(), static_cast<int64_t>(cellHeads.size()));
+    std::fill(cellHeads.begin(), cellHeads.begin() + cells, -1);
+    entries.clear();
+}
+
+CellRange SpatialGrid::cellRange(float x0, float y0, float x1, float y1) const {
+    const int32_t lastCol = wrapAdd(cols, -1);
+    const int32_t lastRow = wrapAdd(rows, -1);
+    // The smaller-of first, then the larger-of with 0: coordinates off the canvas
+    // fall into the first or last column or row.
+    auto clampTo = [](int32_t v, int32_t last) { return std::max(std::min(v, last), 0); };
+    return CellRange{
+        clampTo(truncToInt32(x0 * invCellWidth), lastCol),
+        clampTo(truncToInt32(x1 * invCellWidth), lastCol),
+        clampTo(truncToInt32(y0 * invCellHeight), lastRow),
+        clampTo(truncToInt32(y1 * invCellHeight), lastRow),
+    };
+}
+
+void SpatialGrid::insert(int32_t labelIndex, float x0, float y0, float x1, float y1) {
+    const CellRange range = cellRange(x0, y0, x1, y1);
+    if (range.empty()) {
+        return;
+    }
+    for (int32_t row = range.rowLo; row <= range.rowHi; ++row) {
+        int32_t* heads = cellHeads.data() + static_cast<int64_t>(row) * cols;
+        for (int32_t col = range.colLo; col <= range.colHi; ++col) {
+            // Entry positions are 32-bit; a pool past that cannot be chained.
+            if (entries.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+                throw std::bad_alloc();
+            }
+            entries.push_back(GridEntry{labelIndex, heads[col]});
+            heads[col] = static_cast<int32_t>(entries.size() - 1);
+        }
+    }
+}
+
+}  // namespace quillset
