@@ -15,12 +15,13 @@ bool SpatialGrid::configure(int32_t w, int32_t h, int32_t cellSize) {
     // Ceiling division in 32-bit arithmetic, wrapping like the platform's ints.
     const int32_t newCols = wrapAdd(w, cellSize - 1) / cellSize;
     const int32_t newRows = wrapAdd(h, cellSize - 1) / cellSize;
+    // A canvas whose width or height is below 1 has no cells.
+    if (newRows < 1 || newCols < 1) {
+        return false;
+    }
     // The product is formed in 64 bits: a 32-bit product would overflow for a big
     // canvas with small cells and size the heads wrongly.
     const int64_t cells = static_cast<int64_t>(newRows) * newCols;
-    if (cells <= 0) {
-        return false;
-    }
     if (cells > std::numeric_limits<int32_t>::max()) {
         throw std::bad_alloc();
     }

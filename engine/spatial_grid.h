@@ -44,9 +44,9 @@ public:
     SpatialGrid() { entries.reserve(4096); }
 
     // Sizes the grid for a w x h canvas with square cells of `cellSize` (>= 1).
-    // Returns false, touching nothing, when the canvas gives no cells at all
-    // (rows x cols <= 0). Throws std::bad_alloc, touching nothing, when
-    // rows x cols does not fit a signed 32-bit count.
+    // Returns false, touching nothing, when the canvas has no cells (rows or cols
+    // below 1, as for a width or height below 1). Throws std::bad_alloc, touching
+    // nothing, when rows x cols does not fit a signed 32-bit count.
     bool configure(int32_t w, int32_t h, int32_t cellSize);
 
     // Empties every cell in use and the entry pool, keeping capacities.
