@@ -2,7 +2,7 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: setup demo test test-native test-python clean
+.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel
 
 setup:
 	@tools/setup.sh
@@ -10,7 +10,7 @@ setup:
 demo: setup
 	@PYTHONPATH=build $(PY) demo/demo.py
 
-test: setup test-native test-python
+test: setup test-native test-python lint test-wheel
 
 test-native: setup
 	@build/engine_tests --gtest_brief=1
@@ -18,5 +18,29 @@ test-native: setup
 test-python: setup
 	@PYTHONPATH=build $(PY) -m pytest -q
 
+# Style and types: ruff for Python, clang-format for C++ (both pinned in
+# requirements-dev.txt), mypy --strict for the companion package, examples and demo.
+CXX_SOURCES = $(wildcard engine/*.cpp engine/*.h binding/*.cpp binding/*.h tests/native/*.cpp)
+
+lint: setup
+	@$(VENV)/bin/ruff check --quiet .
+	@$(VENV)/bin/ruff format --check --quiet .
+	@$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	@$(PY) -m mypy
+
+# Rewrites the sources in the style that lint checks.
+format: setup
+	@$(VENV)/bin/ruff check --silent --exit-zero --fix .
+	@$(VENV)/bin/ruff format --quiet .
+	@$(VENV)/bin/clang-format -i $(CXX_SOURCES)
+
+# The cp313 wheel, in build-wheel/dist.
+wheel: setup
+	@tools/check-wheel.sh --build-only
+
+# The Python tests against the wheel, installed into a fresh virtual environment.
+test-wheel: setup
+	@tools/check-wheel.sh
+
 clean:
-	rm -rf build
+	rm -rf build build-wheel

@@ -23,9 +23,7 @@ inline int32_t wrapAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-inline int32_t wrapTwice(int32_t a) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * 2u);
-}
+inline int32_t wrapTwice(int32_t a) { return static_cast<int32_t>(static_cast<uint32_t>(a) * 2u); }
 
 // The low 16 bits, read back as signed.
 inline int16_t low16(int32_t v) {

@@ -82,7 +82,8 @@ void Quillset::add(float l, float t, float r, float b, const std::string& text,
 
     generate_candidates(item, text, baseFontSize);
 
-    uint16_t count = static_cast<uint16_t>(candidates.size() - static_cast<size_t>(item.firstCandidate));
+    uint16_t count =
+        static_cast<uint16_t>(candidates.size() - static_cast<size_t>(item.firstCandidate));
     if (count == 0) {
         // No admissible box at any tier: park the label at the origin, unscaled,
         // at a cost no real candidate reaches.
@@ -121,8 +122,8 @@ void Quillset::generate_candidates(const LabelItem& item, const std::string& tex
 
         // Twice the padding is an integer product; the height sum is all 32-bit
         // integer arithmetic, while the width adds in float.
-        const float W = std::ceil(static_cast<float>(wrapTwice(cfg.paddingX)) +
-                                  static_cast<float>(size.width));
+        const float W =
+            std::ceil(static_cast<float>(wrapTwice(cfg.paddingX)) + static_cast<float>(size.width));
         const float H = std::ceil(static_cast<float>(
             wrapAdd(wrapAdd(size.height, size.baseline), wrapTwice(cfg.paddingY))));
         const float area = H * W;

@@ -9,8 +9,8 @@ std::vector<LayoutResult> Quillset::layout() const {
     std::vector<LayoutResult> results;
     results.reserve(labels.size());
     for (const LabelItem& label : labels) {
-        const Candidate& c =
-            candidates[static_cast<size_t>(label.firstCandidate) + static_cast<size_t>(label.chosen)];
+        const Candidate& c = candidates[static_cast<size_t>(label.firstCandidate) +
+                                        static_cast<size_t>(label.chosen)];
         // Sizes come from the stored corners, not from the measured text: a box at
         // a fractional position can report one unit less than its whole size.
         const float width = c.boxX1 - c.boxX0;

@@ -88,8 +88,8 @@ TEST(Intake, FallbackCandidate) {
         EXPECT_EQ(calls, baseFontSize == 8 ? 0 : 4);
         ASSERT_EQ(engine.candidates.size(), 1u);
         const Candidate& c = engine.candidates[0];
-        EXPECT_EQ((std::vector<float>{c.boxX0, c.boxY0, c.boxX1, c.boxY1, c.baseCost,
-                                      c.occludeCost, c.area, c.invArea}),
+        EXPECT_EQ((std::vector<float>{c.boxX0, c.boxY0, c.boxX1, c.boxY1, c.baseCost, c.occludeCost,
+                                      c.area, c.invArea}),
                   (std::vector<float>{0, 0, 0, 0, 1e9f, 0, 0.1f, 10.0f}));
         EXPECT_EQ(c.fontSize, fontSize);
         EXPECT_EQ(c.textAscent, 0);

@@ -28,7 +28,8 @@ void insert(SpatialGrid& grid, int32_t label, Box b) { grid.insert(label, b.x0, 
 std::vector<int32_t> visits(const SpatialGrid& grid, Box b, std::vector<int32_t>& stamps,
                             int32_t stamp) {
     std::vector<int32_t> seen;
-    grid.query(b.x0, b.y0, b.x1, b.y1, stamps, stamp, [&](int32_t label) { seen.push_back(label); });
+    grid.query(b.x0, b.y0, b.x1, b.y1, stamps, stamp,
+               [&](int32_t label) { seen.push_back(label); });
     return seen;
 }
 
@@ -51,8 +52,7 @@ TEST(SpatialGrid, CellRanges) {
         Box box;
         std::array<int32_t, 4> colLoHiRowLoHi;
     } const cases[] = {
-        {{250, 50, 260, 70}, {2, 2, 0, 0}},
-        {{90, 90, 110, 110}, {0, 1, 0, 1}},
+        {{250, 50, 260, 70}, {2, 2, 0, 0}},       {{90, 90, 110, 110}, {0, 1, 0, 1}},
         {{-50, -50, -10, -10}, {0, 0, 0, 0}},      // before the canvas: first cell
         {{5000, 5000, 5100, 5100}, {9, 9, 5, 5}},  // beyond it: last cell
         {{150, 50, 200, 70}, {1, 2, 0, 0}},        // x = 200 starts column 2
@@ -154,8 +154,11 @@ TEST(SpatialGrid, ConfigureWithoutUsableCellsTouchesNothing) {
     const struct {
         int32_t w, h, cell;
         bool throws;
-    } cases[] = {{0, 600, 100, false},   {1000, 0, 100, false},     {-500, 600, 100, false},
-                 {1000, -99, 100, false}, {100000, 100000, 1, true}};
+    } cases[] = {{0, 600, 100, false},
+                 {1000, 0, 100, false},
+                 {-500, 600, 100, false},
+                 {1000, -99, 100, false},
+                 {100000, 100000, 1, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " at " << c.cell);
         SpatialGrid grid = standardGrid();

@@ -34,7 +34,8 @@ def run_python():
     """Runs a snippet in a fresh interpreter (this one by default)."""
 
     def run(code, python=sys.executable, **kwargs):
-        return subprocess.run([python, "-c", code], capture_output=True, text=True,
-                              timeout=120, **kwargs)
+        return subprocess.run(
+            [python, "-c", code], capture_output=True, text=True, timeout=120, **kwargs
+        )
 
     return run

@@ -103,12 +103,31 @@ class Config:
     """The thirteen tunables with their defaults; floats held as float32."""
 
     INT_FIELDS = ("gridSize", "spatialIndexThreshold", "maxIterations", "paddingX", "paddingY")
-    FLOAT_FIELDS = ("costPos1_Top", "costPos2_Right", "costPos3_Bottom", "costPos4_Left",
-                    "costSlidingPenalty", "costScaleTier", "costOccludeObj", "costOverlapBase")
-    DEFAULTS = dict(gridSize=100, spatialIndexThreshold=20, maxIterations=30, paddingX=2,
-                    paddingY=2, costPos1_Top=0.0, costPos2_Right=10.0, costPos3_Bottom=20.0,
-                    costPos4_Left=30.0, costSlidingPenalty=100.0, costScaleTier=10000.0,
-                    costOccludeObj=100000.0, costOverlapBase=100000.0)
+    FLOAT_FIELDS = (
+        "costPos1_Top",
+        "costPos2_Right",
+        "costPos3_Bottom",
+        "costPos4_Left",
+        "costSlidingPenalty",
+        "costScaleTier",
+        "costOccludeObj",
+        "costOverlapBase",
+    )
+    DEFAULTS = dict(
+        gridSize=100,
+        spatialIndexThreshold=20,
+        maxIterations=30,
+        paddingX=2,
+        paddingY=2,
+        costPos1_Top=0.0,
+        costPos2_Right=10.0,
+        costPos3_Bottom=20.0,
+        costPos4_Left=30.0,
+        costSlidingPenalty=100.0,
+        costScaleTier=10000.0,
+        costOccludeObj=100000.0,
+        costOverlapBase=100000.0,
+    )
 
     def __init__(self, **fields):
         values = {**self.DEFAULTS, **fields}
@@ -125,8 +144,19 @@ class Config:
 
 
 class Candidate:
-    __slots__ = ("boxX0", "boxY0", "boxX1", "boxY1", "baseCost", "occludeCost", "area",
-                 "invArea", "fontSize", "textAscent", "floats")
+    __slots__ = (
+        "boxX0",
+        "boxY0",
+        "boxX1",
+        "boxY1",
+        "baseCost",
+        "occludeCost",
+        "area",
+        "invArea",
+        "fontSize",
+        "textAscent",
+        "floats",
+    )
 
     def __init__(self, x0, y0, x1, y1, base_cost, area, inv_area, font_size, ascent):
         self.boxX0, self.boxY0, self.boxX1, self.boxY1 = x0, y0, x1, y1
@@ -145,8 +175,22 @@ class Candidate:
 
 
 class LabelItem:
-    __slots__ = ("index", "objX0", "objY0", "objX1", "objY1", "firstCandidate",
-                 "candidateCount", "chosen", "boxX0", "boxY0", "boxX1", "boxY1", "area", "cost")
+    __slots__ = (
+        "index",
+        "objX0",
+        "objY0",
+        "objX1",
+        "objY1",
+        "firstCandidate",
+        "candidateCount",
+        "chosen",
+        "boxX0",
+        "boxY0",
+        "boxX1",
+        "boxY1",
+        "area",
+        "cost",
+    )
 
     @property
     def obj(self):
@@ -292,8 +336,11 @@ class ReferenceEngine:
         self._generate_candidates(item, text, base_font_size)
         count = (len(self.candidates) - item.firstCandidate) & 0xFFFF
         if count == 0:
-            self.candidates.append(Candidate(ZERO, ZERO, ZERO, ZERO, FALLBACK_COST, SMALL_AREA,
-                                             f32(10.0), base_font_size, 0))
+            self.candidates.append(
+                Candidate(
+                    ZERO, ZERO, ZERO, ZERO, FALLBACK_COST, SMALL_AREA, f32(10.0), base_font_size, 0
+                )
+            )
             count = 1
         item.candidateCount = count
         item.chosen = 0
@@ -322,7 +369,8 @@ class ReferenceEngine:
                 if x < 0 or y < 0 or x1 > canvas_w or y1 > canvas_h:
                     return
                 self.candidates.append(
-                    Candidate(x, y, x1, y1, cost, area, inv_area, font_size, height))
+                    Candidate(x, y, x1, y1, cost, area, inv_area, font_size, height)
+                )
 
             emit(ox0, oy0 - H, cfg.costPos1_Top + scale_cost)
             emit(ox1, oy0, cfg.costPos2_Right + scale_cost)
@@ -525,12 +573,19 @@ class ReferenceEngine:
             for item in self.labels:
                 c = self.candidates[item.firstCandidate + item.chosen]
                 height = c.boxY1 - c.boxY0
-                results.append(dict(
-                    left=c.boxX0, top=c.boxY0, fontSize=c.fontSize,
-                    padding_x=self.config.paddingX, padding_y=self.config.paddingY,
-                    width=trunc_i32(c.boxX1 - c.boxX0), height=trunc_i32(height),
-                    textAscent=c.textAscent,
-                    textDescent=trunc_i32(height - f32(c.textAscent))))
+                results.append(
+                    dict(
+                        left=c.boxX0,
+                        top=c.boxY0,
+                        fontSize=c.fontSize,
+                        padding_x=self.config.paddingX,
+                        padding_y=self.config.paddingY,
+                        width=trunc_i32(c.boxX1 - c.boxX0),
+                        height=trunc_i32(height),
+                        textAscent=c.textAscent,
+                        textDescent=trunc_i32(height - f32(c.textAscent)),
+                    )
+                )
         return results
 
 
@@ -548,6 +603,14 @@ def _touches(a, b) -> bool:
     return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
 
 
-LAYOUT_FIELDS = ("left", "top", "fontSize", "padding_x", "padding_y", "width", "height",
-                 "textAscent", "textDescent")
-
+LAYOUT_FIELDS = (
+    "left",
+    "top",
+    "fontSize",
+    "padding_x",
+    "padding_y",
+    "width",
+    "height",
+    "textAscent",
+    "textDescent",
+)

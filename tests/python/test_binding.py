@@ -17,7 +17,7 @@ BAD_CALLS = {
     "TextSize too big": lambda q: TextSize(2**31, 12),
     "LayoutConfig keyword": lambda q: LayoutConfig(gridSize=50),
     "Quillset float w": lambda q: Quillset(800.0, 600, ok),
-    "Quillset h too small": lambda q: Quillset(800, -2**31 - 1, ok),
+    "Quillset h too small": lambda q: Quillset(800, -(2**31) - 1, ok),
     "Quillset missing": lambda q: Quillset(800, 600),
     "Quillset surplus": lambda q: Quillset(800, 600, ok, LayoutConfig(), 1),
     "Quillset None config": lambda q: Quillset(800, 600, ok, None),
@@ -53,7 +53,7 @@ def test_conversion_failures_are_type_errors(engine, measure, call):
 
 def test_accepted_constructions(measure):
     Quillset(800, 600, None)
-    Quillset(2**31 - 1, -2**31, measure)
+    Quillset(2**31 - 1, -(2**31), measure)
     a = Quillset(800, 600, measure)
     b = Quillset(w=800, h=600, measure_func=measure, config=LayoutConfig())
     for q in (a, b):
@@ -70,8 +70,17 @@ def test_layout_result_has_no_constructor():
     assert str(info.value) == "quillset.LayoutResult: No constructor defined!"
 
 
-RESULT_FIELDS = ["left", "top", "width", "height", "fontSize", "padding_x", "padding_y",
-                 "textAscent", "textDescent"]
+RESULT_FIELDS = [
+    "left",
+    "top",
+    "width",
+    "height",
+    "fontSize",
+    "padding_x",
+    "padding_y",
+    "textAscent",
+    "textDescent",
+]
 
 
 @pytest.mark.parametrize("field", RESULT_FIELDS)
@@ -87,8 +96,12 @@ def test_layout_result_fields_are_read_only(engine, field):
 @pytest.mark.parametrize("name", ["TextSize", "LayoutConfig", "LayoutResult", "Quillset"])
 def test_no_instance_dict(engine, name):
     engine.add(*OBJ, "x", 16)
-    obj = {"TextSize": TextSize(1, 2), "LayoutConfig": LayoutConfig(),
-           "LayoutResult": engine.layout()[0], "Quillset": engine}[name]
+    obj = {
+        "TextSize": TextSize(1, 2),
+        "LayoutConfig": LayoutConfig(),
+        "LayoutResult": engine.layout()[0],
+        "Quillset": engine,
+    }[name]
     assert not hasattr(obj, "__dict__")
     for misspelt in ("gridsize", "Width", "extra"):
         with pytest.raises(AttributeError):
@@ -99,7 +112,11 @@ def test_module_surface():
     assert quillset.__doc__ == "Pybind11 binding for Optimized Quillset with 4-Anchor Priority"
     ns = vars(quillset)
     assert [k for k, v in ns.items() if isinstance(v, type)] == [
-        "TextSize", "LayoutConfig", "LayoutResult", "Quillset"]
+        "TextSize",
+        "LayoutConfig",
+        "LayoutResult",
+        "Quillset",
+    ]
     assert [k for k, v in ns.items() if callable(v) and not isinstance(v, type)] == []
     for cls in (TextSize, LayoutConfig, LayoutResult, Quillset):
         assert cls.__doc__ is None
@@ -108,26 +125,46 @@ def test_module_surface():
 def test_repr_of_worked_example_survives_engine(engine):
     engine.add(*OBJ, "x", 16)
     r = engine.layout()[0]
-    expected = ("<LayoutResult left=100.000000 top=80.000000 width=50 height=20 padding_x=2 "
-                "padding_y=2 textAscent=12 textDescent=8 fontSize=16>")
+    expected = (
+        "<LayoutResult left=100.000000 top=80.000000 width=50 height=20 padding_x=2 "
+        "padding_y=2 textAscent=12 textDescent=8 fontSize=16>"
+    )
     assert repr(r) == expected
     engine.clear()
     del engine
     assert repr(r) == expected and (r.left, r.top) == (100.0, 80.0)
 
 
-@pytest.mark.parametrize("size,canvas,box,expected", [
-    # Negative baseline: box height 12 - 30 + 4 = -14, descent -14 - 12.
-    ((46, 12, -30), (1000, 1000), OBJ, "left=100.000000 top=114.000000 width=50 height=-14 "
-     "padding_x=2 padding_y=2 textAscent=12 textDescent=-26 fontSize=16>"),
-    # Only the first right slide fits: y = float(1/3) * 80 - 10 rounds to 16.666668, and the
-    # float height of that box comes out 20 exactly.
-    ((46, 12, 4), (1000, 100), (100, -10, 300, 90), "left=300.000000 top=16.666668 width=50 "
-     "height=20 padding_x=2 padding_y=2 textAscent=12 textDescent=8 fontSize=16>"),
-    ((46, 12, 4), (2**31 - 1, 1000), (2e7, 100, 2e7 + 200, 200), "left=20000000.000000 "
-     "top=80.000000 width=50 height=20 padding_x=2 padding_y=2 textAscent=12 textDescent=8 "
-     "fontSize=16>"),
-])
+@pytest.mark.parametrize(
+    "size,canvas,box,expected",
+    [
+        # Negative baseline: box height 12 - 30 + 4 = -14, descent -14 - 12.
+        (
+            (46, 12, -30),
+            (1000, 1000),
+            OBJ,
+            "left=100.000000 top=114.000000 width=50 height=-14 "
+            "padding_x=2 padding_y=2 textAscent=12 textDescent=-26 fontSize=16>",
+        ),
+        # Only the first right slide fits: y = float(1/3) * 80 - 10 rounds to 16.666668, and the
+        # float height of that box comes out 20 exactly.
+        (
+            (46, 12, 4),
+            (1000, 100),
+            (100, -10, 300, 90),
+            "left=300.000000 top=16.666668 width=50 "
+            "height=20 padding_x=2 padding_y=2 textAscent=12 textDescent=8 fontSize=16>",
+        ),
+        (
+            (46, 12, 4),
+            (2**31 - 1, 1000),
+            (2e7, 100, 2e7 + 200, 200),
+            "left=20000000.000000 "
+            "top=80.000000 width=50 height=20 padding_x=2 padding_y=2 textAscent=12 textDescent=8 "
+            "fontSize=16>",
+        ),
+    ],
+)
 def test_repr_format(size, canvas, box, expected):
     q = Quillset(*canvas, lambda t, s: TextSize(*size))
     q.add(*box, "x", 16)

@@ -1,5 +1,6 @@
 """Hostile use: re-entrant measuring callables and out-of-range input. Anything
 that could bring the interpreter down runs in a child process."""
+
 import json
 import math
 import struct
@@ -7,7 +8,7 @@ import textwrap
 
 import pytest
 
-INT_MIN = -2**31
+INT_MIN = -(2**31)
 NESTED_MSG = "cannot be called from inside the measuring callable"
 
 PRELUDE = """
@@ -22,10 +23,12 @@ def rows(q):
 @pytest.fixture
 def child(run_python):
     """Runs a snippet in a fresh interpreter; it prints one JSON value last."""
+
     def run(body):
         proc = run_python(PRELUDE + textwrap.dedent(body))
         assert proc.returncode == 0, proc.stderr
         return json.loads(proc.stdout.splitlines()[-1])
+
     return run
 
 
@@ -38,13 +41,15 @@ def i32(v):
 
 
 def trunc(v):
-    return int(v) if -2.0**31 <= v < 2.0**31 else INT_MIN  # NaN fails both tests
+    return int(v) if -(2.0**31) <= v < 2.0**31 else INT_MIN  # NaN fails both tests
 
 
 def expected_repr(row, pad=(2, 2)):
     left, top, w, h, fs, asc, desc = row
-    return (f"<LayoutResult left={left:f} top={top:f} width={w} height={h} padding_x={pad[0]} "
-            f"padding_y={pad[1]} textAscent={asc} textDescent={desc} fontSize={fs}>")
+    return (
+        f"<LayoutResult left={left:f} top={top:f} width={w} height={h} padding_x={pad[0]} "
+        f"padding_y={pad[1]} textAscent={asc} textDescent={desc} fontSize={fs}>"
+    )
 
 
 def nan_marked(row):
@@ -127,8 +132,7 @@ def anchor_row(size, pad=(2, 2), box=(100.0, 100.0, 300.0, 200.0), canvas=(1000,
         if not (x < 0 or y < 0 or right > canvas[0] or bottom > canvas[1]):
             asc = (h + 2**15) % 2**16 - 2**15  # kept to 16 bits
             height = f32(bottom - y)
-            return [x, y, trunc(f32(right - x)), trunc(height), 16, asc,
-                    trunc(f32(height - asc))]
+            return [x, y, trunc(f32(right - x)), trunc(height), 16, asc, trunc(f32(height - asc))]
     return [0.0, 0.0, 0, 0, 16, 0, 0]
 
 
@@ -180,12 +184,12 @@ def test_out_of_range_input(child, args, expected):
 
 # Measured sizes whose 32-bit sums wrap; object (100, 100, 300, 200), base 16.
 SIZES = [
-    ((46, 2147483647, 1), (2, 2)),      # height sum wraps negative: top at 2^31, bottom 0
-    ((46, 2147483647, 0), (2, 2)),      # wraps through the padding
-    ((46, -2147483648, -1), (2, 2)),    # wraps positive, then negative again
-    ((46, 12, 4), (2**30, 2)),          # twice paddingX wraps to -2^31
-    ((2147483647, 12, 4), (2, 2)),      # too wide for anything: fallback
-    ((-2147483648, 12, 4), (2, 2)),     # negative width: right edge left of the object
+    ((46, 2147483647, 1), (2, 2)),  # height sum wraps negative: top at 2^31, bottom 0
+    ((46, 2147483647, 0), (2, 2)),  # wraps through the padding
+    ((46, -2147483648, -1), (2, 2)),  # wraps positive, then negative again
+    ((46, 12, 4), (2**30, 2)),  # twice paddingX wraps to -2^31
+    ((2147483647, 12, 4), (2, 2)),  # too wide for anything: fallback
+    ((-2147483648, 12, 4), (2, 2)),  # negative width: right edge left of the object
     ((-100, 12, 4), (2, 2)),
 ]
 

@@ -23,7 +23,9 @@ RECORD = os.environ.get("QUILLSET_RECORD_GOLDEN") == "1"
 
 
 def _measure(text: str, size: int) -> quillset.TextSize:
-    return quillset.TextSize(math.ceil(0.52 * size * len(text)), math.ceil(0.7 * size), math.ceil(0.3 * size))
+    return quillset.TextSize(
+        math.ceil(0.52 * size * len(text)), math.ceil(0.7 * size), math.ceil(0.3 * size)
+    )
 
 
 def _config(**fields) -> quillset.LayoutConfig:
@@ -42,10 +44,21 @@ SCENES = {
     "scan-forced": (5, 200, (900, 600), {"spatialIndexThreshold": -1}, True),
     "initial-pass-only": (6, 250, (900, 600), {"maxIterations": 0}, True),
     "custom-weights": (
-        7, 250, (800, 800),
-        {"paddingX": 4, "paddingY": 1, "costPos1_Top": 25.0, "costPos2_Right": 0.0,
-         "costSlidingPenalty": 3.5, "costScaleTier": 250.0, "costOccludeObj": 1e3,
-         "costOverlapBase": 7e5, "gridSize": 64, "maxIterations": 5},
+        7,
+        250,
+        (800, 800),
+        {
+            "paddingX": 4,
+            "paddingY": 1,
+            "costPos1_Top": 25.0,
+            "costPos2_Right": 0.0,
+            "costSlidingPenalty": 3.5,
+            "costScaleTier": 250.0,
+            "costOccludeObj": 1e3,
+            "costOverlapBase": 7e5,
+            "gridSize": 64,
+            "maxIterations": 5,
+        },
         True,
     ),
 }
@@ -72,8 +85,17 @@ def _scene_items(seed: int, count: int, canvas: tuple[int, int], clustered: bool
 def _rows(results) -> list[list]:
     bits = lambda v: struct.unpack("<I", struct.pack("<f", v))[0]  # noqa: E731
     return [
-        [bits(r.left), bits(r.top), r.width, r.height, r.fontSize, r.padding_x, r.padding_y,
-         r.textAscent, r.textDescent]
+        [
+            bits(r.left),
+            bits(r.top),
+            r.width,
+            r.height,
+            r.fontSize,
+            r.padding_x,
+            r.padding_y,
+            r.textAscent,
+            r.textDescent,
+        ]
         for r in results
     ]
 

@@ -1,5 +1,6 @@
 """Label intake as seen through layout() before any solve: every label reports
 the first admissible candidate of its run."""
+
 import struct
 
 import pytest
@@ -40,20 +41,23 @@ def test_worked_example():
 
 # The label box is 50 x 20 throughout. Each row rejects everything generated
 # before the expected candidate, by the canvas edges or by object placement.
-@pytest.mark.parametrize("canvas, box, expected", [
-    ((1000, 1000), (100, 100, 300, 200), (100.0, 80.0)),      # top
-    ((1000, 1000), (50, 20, 250, 120), (50.0, 0.0)),          # top touching y = 0
-    ((1000, 1000), (50, 19, 250, 120), (250.0, 19.0)),        # top one unit out: right
-    ((350, 1000), (100, 10, 300, 110), (300.0, 10.0)),        # right touching the right edge
-    ((349, 1000), (100, 10, 300, 110), (100.0, 110.0)),       # right one unit out: bottom
-    ((349, 130), (100, 10, 300, 110), (100.0, 110.0)),        # bottom touching the bottom edge
-    ((349, 129), (100, 10, 300, 110), (50.0, 10.0)),          # bottom one unit out: left
-    ((349, 129), (50, 10, 300, 110), (0.0, 10.0)),            # left touching x = 0
-    ((219, 1000), (-20, 100, 170, 200), (slide(1, 140.0, -20.0), 80.0)),   # top slide
-    ((219, 1000), (-20, 10, 170, 110), (slide(1, 140.0, -20.0), 110.0)),   # bottom slide
-    ((1000, 159), (100, -20, 300, 140), (300.0, slide(1, 140.0, -20.0))),  # right slide
-    ((349, 159), (100, -20, 300, 140), (50.0, slide(1, 140.0, -20.0))),    # left slide
-])
+@pytest.mark.parametrize(
+    "canvas, box, expected",
+    [
+        ((1000, 1000), (100, 100, 300, 200), (100.0, 80.0)),  # top
+        ((1000, 1000), (50, 20, 250, 120), (50.0, 0.0)),  # top touching y = 0
+        ((1000, 1000), (50, 19, 250, 120), (250.0, 19.0)),  # top one unit out: right
+        ((350, 1000), (100, 10, 300, 110), (300.0, 10.0)),  # right touching the right edge
+        ((349, 1000), (100, 10, 300, 110), (100.0, 110.0)),  # right one unit out: bottom
+        ((349, 130), (100, 10, 300, 110), (100.0, 110.0)),  # bottom touching the bottom edge
+        ((349, 129), (100, 10, 300, 110), (50.0, 10.0)),  # bottom one unit out: left
+        ((349, 129), (50, 10, 300, 110), (0.0, 10.0)),  # left touching x = 0
+        ((219, 1000), (-20, 100, 170, 200), (slide(1, 140.0, -20.0), 80.0)),  # top slide
+        ((219, 1000), (-20, 10, 170, 110), (slide(1, 140.0, -20.0), 110.0)),  # bottom slide
+        ((1000, 159), (100, -20, 300, 140), (300.0, slide(1, 140.0, -20.0))),  # right slide
+        ((349, 159), (100, -20, 300, 140), (50.0, slide(1, 140.0, -20.0))),  # left slide
+    ],
+)
 def test_candidate_order(canvas, box, expected):
     r = first(box, canvas)
     assert (r.left, r.top) == expected
@@ -75,10 +79,19 @@ def test_slide_divisions(free):
         assert (r.left, r.top) == (next(x for x in xs if x >= 0), 80.0)
 
 
-@pytest.mark.parametrize("base, sizes", [
-    (100, [100, 90, 80, 75]), (16, [16, 14, 12, 12]), (12, [12, 10, 9, 9]),
-    (11, [11, 9]), (10, [10, 9]), (9, [9]), (8, []), (-5, []),
-])
+@pytest.mark.parametrize(
+    "base, sizes",
+    [
+        (100, [100, 90, 80, 75]),
+        (16, [16, 14, 12, 12]),
+        (12, [12, 10, 9, 9]),
+        (11, [11, 9]),
+        (10, [10, 9]),
+        (9, [9]),
+        (8, []),
+        (-5, []),
+    ],
+)
 def test_font_sizes_measured(base, sizes):
     calls = []
 
@@ -104,17 +117,19 @@ def object_box(box):
     return (b.left, a.top, a.left, b.top)
 
 
-@pytest.mark.parametrize("box, expected", [
-    ((10.3, 20.7, 10.3, 20.7), (9, 19, 12, 22)),        # point: 2 x 2 around it
-    ((10.0, 20.0, 11.9, 21.9), (9, 19, 12, 22)),        # 1.9: centred on 10.95 / 20.95
-    ((12.0, 22.0, 10.0, 20.0), (10, 20, 12, 22)),       # inverted, small
-    ((300.0, 200.0, 100.0, 100.0), (199, 149, 201, 151)),  # inverted, large
-    ((10.2, 20.2, 15.7, 30.5), (10, 20, 16, 31)),       # wide enough: only rounded out
-    # Exactly 2 wide at 2^24: kept as is. Centring would round (l + r) / 2 in
-    # single precision and give (2^24 - 1, 2^24).
-    ((2.0**24, 2.0**24, 2.0**24 + 2, 2.0**24 + 2),
-     (2**24, 2**24, 2**24 + 2, 2**24 + 2)),
-])
+@pytest.mark.parametrize(
+    "box, expected",
+    [
+        ((10.3, 20.7, 10.3, 20.7), (9, 19, 12, 22)),  # point: 2 x 2 around it
+        ((10.0, 20.0, 11.9, 21.9), (9, 19, 12, 22)),  # 1.9: centred on 10.95 / 20.95
+        ((12.0, 22.0, 10.0, 20.0), (10, 20, 12, 22)),  # inverted, small
+        ((300.0, 200.0, 100.0, 100.0), (199, 149, 201, 151)),  # inverted, large
+        ((10.2, 20.2, 15.7, 30.5), (10, 20, 16, 31)),  # wide enough: only rounded out
+        # Exactly 2 wide at 2^24: kept as is. Centring would round (l + r) / 2 in
+        # single precision and give (2^24 - 1, 2^24).
+        ((2.0**24, 2.0**24, 2.0**24 + 2, 2.0**24 + 2), (2**24, 2**24, 2**24 + 2, 2**24 + 2)),
+    ],
+)
 def test_object_normalisation(box, expected):
     assert object_box(box) == tuple(map(float, expected))
 
@@ -133,12 +148,15 @@ def test_fallback_when_nothing_fits(base):
 
 # Text at size s measures 3s x s: boxes 52x20, 46x18, 40x16, 40x16 by tier. Only
 # the top anchor can fit, and only when the canvas is at least as wide as the box.
-@pytest.mark.parametrize("canvas_w, expected", [
-    (52, (0.0, 80.0, 52, 20, 16, 16, 4)),
-    (51, (0.0, 82.0, 46, 18, 14, 14, 4)),
-    (45, (0.0, 84.0, 40, 16, 12, 12, 4)),
-    (39, (0.0, 0.0, 0, 0, 16, 0, 0)),
-])
+@pytest.mark.parametrize(
+    "canvas_w, expected",
+    [
+        (52, (0.0, 80.0, 52, 20, 16, 16, 4)),
+        (51, (0.0, 82.0, 46, 18, 14, 14, 4)),
+        (45, (0.0, 84.0, 40, 16, 12, 12, 4)),
+        (39, (0.0, 0.0, 0, 0, 16, 0, 0)),
+    ],
+)
 def test_smaller_tier_when_full_size_does_not_fit(canvas_w, expected):
     q = Quillset(canvas_w, 1000, lambda text, fs: TextSize(3 * fs, fs, 0))
     q.add(0, 100, 10, 110, "x", 16)

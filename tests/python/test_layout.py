@@ -1,4 +1,5 @@
 """layout(): the current candidate of every label as a LayoutResult."""
+
 import struct
 
 import pytest
@@ -16,8 +17,17 @@ def third_of(free, origin):
 
 
 def fields(r):
-    return (r.left, r.top, r.width, r.height, r.fontSize, r.textAscent, r.textDescent,
-            r.padding_x, r.padding_y)
+    return (
+        r.left,
+        r.top,
+        r.width,
+        r.height,
+        r.fontSize,
+        r.textAscent,
+        r.textDescent,
+        r.padding_x,
+        r.padding_y,
+    )
 
 
 def const(*size):
@@ -58,10 +68,13 @@ def test_fractional_top_truncates_height_and_descent_from_float_height(ascent, b
     assert r.textDescent == int(f32(height - ascent)) == descent
 
 
-@pytest.mark.parametrize("base, ascent, expected", [
-    (70000, 12, (4464, 12, 8)),               # font size kept to 16 bits
-    (16, 40000, (16, -25536, 65540)),         # ascent too; descent from the float height
-])
+@pytest.mark.parametrize(
+    "base, ascent, expected",
+    [
+        (70000, 12, (4464, 12, 8)),  # font size kept to 16 bits
+        (16, 40000, (16, -25536, 65540)),  # ascent too; descent from the float height
+    ],
+)
 def test_sixteen_bit_fields(base, ascent, expected):
     sizes = []
 
@@ -76,17 +89,32 @@ def test_sixteen_bit_fields(base, ascent, expected):
     assert (r.fontSize, r.textAscent, r.textDescent) == expected
 
 
-@pytest.mark.parametrize("box, canvas, width, text", [
-    ((100, 100, 300, 200), (1000, 1000), 46,
-     "<LayoutResult left=100.000000 top=80.000000 width=50 height=20 padding_x=2 "
-     "padding_y=2 textAscent=12 textDescent=8 fontSize=16>"),
-    ((-2, 100, 102, 200), (158, 1000), 53,
-     "<LayoutResult left=13.666667 top=80.000000 width=56 height=20 padding_x=2 "
-     "padding_y=2 textAscent=12 textDescent=8 fontSize=16>"),
-    ((0, 0, 10, 10), (40, 40), 46,
-     "<LayoutResult left=0.000000 top=0.000000 width=0 height=0 padding_x=2 "
-     "padding_y=2 textAscent=0 textDescent=0 fontSize=16>"),
-])
+@pytest.mark.parametrize(
+    "box, canvas, width, text",
+    [
+        (
+            (100, 100, 300, 200),
+            (1000, 1000),
+            46,
+            "<LayoutResult left=100.000000 top=80.000000 width=50 height=20 padding_x=2 "
+            "padding_y=2 textAscent=12 textDescent=8 fontSize=16>",
+        ),
+        (
+            (-2, 100, 102, 200),
+            (158, 1000),
+            53,
+            "<LayoutResult left=13.666667 top=80.000000 width=56 height=20 padding_x=2 "
+            "padding_y=2 textAscent=12 textDescent=8 fontSize=16>",
+        ),
+        (
+            (0, 0, 10, 10),
+            (40, 40),
+            46,
+            "<LayoutResult left=0.000000 top=0.000000 width=0 height=0 padding_x=2 "
+            "padding_y=2 textAscent=0 textDescent=0 fontSize=16>",
+        ),
+    ],
+)
 def test_repr(box, canvas, width, text):
     q = Quillset(*canvas, const(width, 12, 4))
     q.add(*box, "x", 16)
@@ -101,7 +129,9 @@ def test_new_padding_changes_reported_padding_not_box():
     cfg.paddingX, cfg.paddingY = 7, 9
     q.set_config(cfg)
     assert [fields(r) for r in q.layout()] == [
-        (100.0, 80.0, 50, 20, 16, 12, 8, 7, 9), (500.0, 480.0, 50, 20, 16, 12, 8, 7, 9)]
+        (100.0, 80.0, 50, 20, 16, 12, 8, 7, 9),
+        (500.0, 480.0, 50, 20, 16, 12, 8, 7, 9),
+    ]
 
 
 def test_each_call_returns_new_read_only_objects():

@@ -49,10 +49,17 @@ def test_engine_holds_exactly_one_reference():
     assert sys.getrefcount(f) == before
 
 
-@pytest.mark.parametrize("base,sizes", [
-    (16, [16, 14, 12, 12]), (100, [100, 90, 80, 75]), (12, [12, 10, 9, 9]), (11, [11, 9]),
-    (9, [9]), (8, []),
-])
+@pytest.mark.parametrize(
+    "base,sizes",
+    [
+        (16, [16, 14, 12, 12]),
+        (100, [100, 90, 80, 75]),
+        (12, [12, 10, 9, 9]),
+        (11, [11, 9]),
+        (9, [9]),
+        (8, []),
+    ],
+)
 def test_called_once_per_tier_in_order(engine, measure, base, sizes):
     engine.add(*OBJ, "héllo wörld", base)
     assert measure.calls == [("héllo wörld", s) for s in sizes]
@@ -83,11 +90,16 @@ def test_raised_error_is_passed_through_and_callable_reused():
 CAST = "^Unable to cast Python instance of type "
 
 
-@pytest.mark.parametrize("reply,error,match", [
-    (lambda t, s: None, TypeError, "^add\\(\\): incompatible function arguments"),
-    (lambda t, s: (46, 12, 4), RuntimeError, CAST), (lambda t, s: 46, RuntimeError, CAST),
-    (lambda t, s: {"width": 46}, RuntimeError, CAST), (lambda t, s: {}[s], KeyError, "14"),
-])
+@pytest.mark.parametrize(
+    "reply,error,match",
+    [
+        (lambda t, s: None, TypeError, "^add\\(\\): incompatible function arguments"),
+        (lambda t, s: (46, 12, 4), RuntimeError, CAST),
+        (lambda t, s: 46, RuntimeError, CAST),
+        (lambda t, s: {"width": 46}, RuntimeError, CAST),
+        (lambda t, s: {}[s], KeyError, "14"),
+    ],
+)
 def test_failed_add_leaves_engine_usable(reply, error, match):
     # Only the second tier of the label "bad" fails, so its first tier's candidates
     # are already stored when add gives up.
@@ -139,10 +151,16 @@ def test_none_measure_func():
     assert (r.left, r.top, r.width, r.height, r.fontSize) == (0.0, 0.0, 0, 0, 8)
 
 
-@pytest.mark.parametrize("text,seen", [
-    (b"x", "x"), (bytearray(b"x"), "x"), ("caf\u00e9".encode(), "caf\u00e9"),
-    ("a\0b", "a\0b"), (b"a\0b", "a\0b"),
-])
+@pytest.mark.parametrize(
+    "text,seen",
+    [
+        (b"x", "x"),
+        (bytearray(b"x"), "x"),
+        ("caf\u00e9".encode(), "caf\u00e9"),
+        ("a\0b", "a\0b"),
+        (b"a\0b", "a\0b"),
+    ],
+)
 def test_text_arrives_as_str(engine, measure, text, seen):
     engine.add(*OBJ, text, 9)
     assert measure.calls == [(seen, 9)]
@@ -156,4 +174,3 @@ def test_invalid_utf8_fails_before_measuring(engine, measure, text):
     assert measure.calls == []
     engine.add(*OTHER, "ok", 16)
     assert lefts_tops(engine) == [(500.0, 480.0)]
-

@@ -7,13 +7,23 @@ from quillset import LayoutConfig, Quillset, TextSize
 OBJ = (100, 100, 300, 200)  # with TextSize(46, 12, 4) at 16: top anchor (100, 80), box 50 x 20
 
 CONFIG_DEFAULTS = {
-    "gridSize": 100, "spatialIndexThreshold": 20, "maxIterations": 30, "paddingX": 2,
-    "paddingY": 2, "costPos1_Top": 0.0, "costPos2_Right": 10.0, "costPos3_Bottom": 20.0,
-    "costPos4_Left": 30.0, "costSlidingPenalty": 100.0, "costScaleTier": 10000.0,
-    "costOccludeObj": 100000.0, "costOverlapBase": 100000.0,
+    "gridSize": 100,
+    "spatialIndexThreshold": 20,
+    "maxIterations": 30,
+    "paddingX": 2,
+    "paddingY": 2,
+    "costPos1_Top": 0.0,
+    "costPos2_Right": 10.0,
+    "costPos3_Bottom": 20.0,
+    "costPos4_Left": 30.0,
+    "costSlidingPenalty": 100.0,
+    "costScaleTier": 10000.0,
+    "costOccludeObj": 100000.0,
+    "costOverlapBase": 100000.0,
 }
 INT_FIELDS = [(TextSize, f) for f in ("width", "height", "baseline")] + [
-    (LayoutConfig, f) for f in list(CONFIG_DEFAULTS)[:5]]
+    (LayoutConfig, f) for f in list(CONFIG_DEFAULTS)[:5]
+]
 FLOAT_FIELDS = list(CONFIG_DEFAULTS)[5:]
 
 
@@ -54,14 +64,14 @@ def test_float_field_reads_back_single_precision(field, value):
 
 
 @pytest.mark.parametrize("cls,field", INT_FIELDS)
-@pytest.mark.parametrize("bad", [2.0, 2**31, -2**31 - 1, "3", None])
+@pytest.mark.parametrize("bad", [2.0, 2**31, -(2**31) - 1, "3", None])
 def test_int_field_refuses_non_int32(cls, field, bad):
     obj = make(cls)
     before = getattr(obj, field)
     with pytest.raises(TypeError):
         setattr(obj, field, bad)
     assert getattr(obj, field) == before
-    for edge in (2**31 - 1, -2**31):
+    for edge in (2**31 - 1, -(2**31)):
         setattr(obj, field, edge)
         assert getattr(obj, field) == edge
 

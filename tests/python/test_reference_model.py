@@ -8,9 +8,9 @@ import zlib
 
 import numpy as np
 import pytest
+from reference_model import LAYOUT_FIELDS, MT19937, Config, ReferenceEngine, SpatialGrid
 
 import quillset
-from reference_model import LAYOUT_FIELDS, MT19937, Config, ReferenceEngine, SpatialGrid
 
 
 def _sizes(text: str, size: int) -> tuple[int, int, int]:
@@ -59,6 +59,7 @@ class Pair:
             assert type(errors[0]) is type(errors[1]), errors
             if errors[0] is not None:
                 raise errors[0]
+
         return call
 
     def check(self):
@@ -68,18 +69,31 @@ class Pair:
             for field in LAYOUT_FIELDS:
                 a, b = getattr(g, field), w[field]
                 same = _bits(a) == _bits(b) if field in ("left", "top") else a == b
-                assert same, (f"label {i} {field}: engine {a!r}, model {b!r}\n"
-                              + "\n".join(self.log[-40:]))
+                assert same, f"label {i} {field}: engine {a!r}, model {b!r}\n" + "\n".join(
+                    self.log[-40:]
+                )
 
 
-WEIGHTS = ("costPos1_Top", "costPos2_Right", "costPos3_Bottom", "costPos4_Left",
-           "costSlidingPenalty", "costScaleTier", "costOccludeObj", "costOverlapBase")
+WEIGHTS = (
+    "costPos1_Top",
+    "costPos2_Right",
+    "costPos3_Bottom",
+    "costPos4_Left",
+    "costSlidingPenalty",
+    "costScaleTier",
+    "costOccludeObj",
+    "costOverlapBase",
+)
 
 
 def _random_fields(rng: random.Random, threshold, grid_sizes) -> dict:
-    fields = dict(spatialIndexThreshold=threshold, gridSize=rng.choice(grid_sizes),
-                  maxIterations=rng.choice((0, 1, 30, 30)),
-                  paddingX=rng.randint(0, 5), paddingY=rng.randint(0, 5))
+    fields = dict(
+        spatialIndexThreshold=threshold,
+        gridSize=rng.choice(grid_sizes),
+        maxIterations=rng.choice((0, 1, 30, 30)),
+        paddingX=rng.randint(0, 5),
+        paddingY=rng.randint(0, 5),
+    )
     for name in WEIGHTS:
         kind = rng.random()
         if kind < 0.15:
@@ -97,8 +111,9 @@ def _random_fields(rng: random.Random, threshold, grid_sizes) -> dict:
 
 def _random_labels(rng: random.Random, count, canvas, spread):
     w, h = canvas
-    centres = [(rng.uniform(0.05, 0.95) * w, rng.uniform(0.05, 0.95) * h)
-               for _ in range(rng.randint(1, 4))]
+    centres = [
+        (rng.uniform(0.05, 0.95) * w, rng.uniform(0.05, 0.95) * h) for _ in range(rng.randint(1, 4))
+    ]
     labels = []
     for _ in range(count):
         cx, cy = rng.choice(centres)
@@ -188,20 +203,32 @@ ABSORPTION_OBJECTS = {
 RIGHT, TOP = (110.0, 5000.0), (100.0, 904.0)
 
 
-@pytest.mark.parametrize("order, threshold, grid_size, canvas, expected", [
-    ("L BIG S1 S2", -1, 100, None, RIGHT),  # scan: list order
-    ("S1 S2 BIG L", -1, 100, None, TOP),
-    ("L BIG S1 S2", 0, 16384, None, TOP),  # one cell: newest first
-    ("S1 S2 BIG L", 0, 16384, None, RIGHT),
-    ("L BIG S1 S2", 0, 7, None, RIGHT),  # BIG lies in the first cell visited
-    ("S1 S2 BIG L", 0, 7, None, RIGHT),
-    ("L BIG S1 S2", 0, 7, (0, 500), RIGHT),  # no columns: scan
-    ("L BIG S1 S2", 0, 7, (-40, -40), RIGHT),  # rows = cols = -4: scan as well
-])
+@pytest.mark.parametrize(
+    "order, threshold, grid_size, canvas, expected",
+    [
+        ("L BIG S1 S2", -1, 100, None, RIGHT),  # scan: list order
+        ("S1 S2 BIG L", -1, 100, None, TOP),
+        ("L BIG S1 S2", 0, 16384, None, TOP),  # one cell: newest first
+        ("S1 S2 BIG L", 0, 16384, None, RIGHT),
+        ("L BIG S1 S2", 0, 7, None, RIGHT),  # BIG lies in the first cell visited
+        ("S1 S2 BIG L", 0, 7, None, RIGHT),
+        ("L BIG S1 S2", 0, 7, (0, 500), RIGHT),  # no columns: scan
+        ("L BIG S1 S2", 0, 7, (-40, -40), RIGHT),  # rows = cols = -4: scan as well
+    ],
+)
 def test_float_addition_order_decides_the_anchor(order, threshold, grid_size, canvas, expected):
-    fields = dict(spatialIndexThreshold=threshold, gridSize=grid_size, maxIterations=0,
-                  paddingX=0, paddingY=0, costPos1_Top=2.0**24 + 2, costPos2_Right=0.0,
-                  costPos3_Bottom=1e30, costPos4_Left=1e30, costOccludeObj=2.0**24)
+    fields = dict(
+        spatialIndexThreshold=threshold,
+        gridSize=grid_size,
+        maxIterations=0,
+        paddingX=0,
+        paddingY=0,
+        costPos1_Top=2.0**24 + 2,
+        costPos2_Right=0.0,
+        costPos3_Bottom=1e30,
+        costPos4_Left=1e30,
+        costOccludeObj=2.0**24,
+    )
     pair = Pair(10000, 10000, fields, lambda text, size: (4096, 4096, 0))
     for name in order.split():
         pair.add(*ABSORPTION_OBJECTS[name], "L", 9 if name == "L" else 8)
@@ -245,6 +272,7 @@ def test_failed_measurement_adds_no_label():
 
 # --- the model on its own -------------------------------------------------------
 
+
 def test_generator_outputs_match_the_standard_sequence():
     rng = MT19937(12345)
     assert [rng() for _ in range(3)] == [3992670690, 3823185381, 1358822685]
@@ -254,11 +282,14 @@ def test_generator_outputs_match_the_standard_sequence():
     assert rng() == 4123659995
 
 
-@pytest.mark.parametrize("count, passes", [
-    (2, [[1, 0]]),
-    (5, [[2, 3, 1, 4, 0], [3, 1, 4, 0, 2]]),
-    (10, [[5, 9, 8, 4, 0, 2, 7, 1, 6, 3]]),
-])
+@pytest.mark.parametrize(
+    "count, passes",
+    [
+        (2, [[1, 0]]),
+        (5, [[2, 3, 1, 4, 0], [3, 1, 4, 0, 2]]),
+        (10, [[5, 9, 8, 4, 0, 2, 7, 1, 6, 3]]),
+    ],
+)
 def test_shuffle_gives_the_known_visiting_orders(count, passes):
     model = ReferenceEngine(100, 100, _sizes)
     model.visitOrder = list(range(count))
@@ -271,11 +302,17 @@ def test_intake_worked_example():
     model = ReferenceEngine(1000, 1000, lambda text, size: (46, 12, 4))
     model.add(100, 100, 300, 200, "x", 16)
     expected = [
-        ((100, 80, 150, 100), 0), ((300, 100, 350, 120), 10), ((100, 200, 150, 220), 20),
-        ((50, 100, 100, 120), 30), ((150, 80, 200, 100), 103.33334),
-        ((150, 200, 200, 220), 123.33334), ((200, 80, 250, 100), 106.66666),
-        ((200, 200, 250, 220), 126.66666), ((300, 126.66667, 350, 146.66667), 113.33334),
-        ((50, 126.66667, 100, 146.66667), 133.33334), ((300, 153.33334, 350, 173.33334), 116.66666),
+        ((100, 80, 150, 100), 0),
+        ((300, 100, 350, 120), 10),
+        ((100, 200, 150, 220), 20),
+        ((50, 100, 100, 120), 30),
+        ((150, 80, 200, 100), 103.33334),
+        ((150, 200, 200, 220), 123.33334),
+        ((200, 80, 250, 100), 106.66666),
+        ((200, 200, 250, 220), 126.66666),
+        ((300, 126.66667, 350, 146.66667), 113.33334),
+        ((50, 126.66667, 100, 146.66667), 133.33334),
+        ((300, 153.33334, 350, 173.33334), 116.66666),
         ((50, 153.33334, 100, 173.33334), 136.66666),
     ]
     tier0 = [c for c in model.candidates if c.fontSize == 16]
@@ -296,14 +333,21 @@ def test_solver_worked_example():
     assert model.last_pass_count == 1
 
 
-@pytest.mark.parametrize("size, box, cells", [
-    (100, (250, 50, 260, 70), (2, 2, 0, 0)),
-    (100, (90, 90, 200, 110), (0, 2, 0, 1)),  # a box ending on a multiple of 100 reaches that cell
-    (41, (41, 0, 82, 0), (0, 1, 0, 0)),  # 41 * (1/41) rounds below 1
-    (100, (-50, -50, 5000, 5000), (0, 9, 0, 5)),
-    (100, (260, 0, 150, 0), (2, 1, 0, 0)),  # inverted: empty range
-    (100, (float("nan"), 0, float("inf"), 0), (0, 0, 0, 0)),
-])
+@pytest.mark.parametrize(
+    "size, box, cells",
+    [
+        (100, (250, 50, 260, 70), (2, 2, 0, 0)),
+        (
+            100,
+            (90, 90, 200, 110),
+            (0, 2, 0, 1),
+        ),  # a box ending on a multiple of 100 reaches that cell
+        (41, (41, 0, 82, 0), (0, 1, 0, 0)),  # 41 * (1/41) rounds below 1
+        (100, (-50, -50, 5000, 5000), (0, 9, 0, 5)),
+        (100, (260, 0, 150, 0), (2, 1, 0, 0)),  # inverted: empty range
+        (100, (float("nan"), 0, float("inf"), 0), (0, 0, 0, 0)),
+    ],
+)
 def test_grid_cell_range(size, box, cells):
     grid = SpatialGrid()
     grid.configure(1000, 600, size)

@@ -1,5 +1,6 @@
 """solve(): the initial pass, the shuffled improvement passes, and the spatial
 grid against the all-pairs scan. Every label box is 50 x 20 (text 46 x 12 + 4)."""
+
 import ast
 import random
 import struct
@@ -27,8 +28,18 @@ def config(**fields):
 
 def snapshot(q):
     """Layout with floats as their bits."""
-    return [(struct.pack("f", r.left), struct.pack("f", r.top), r.width, r.height,
-             r.fontSize, r.textAscent, r.textDescent) for r in q.layout()]
+    return [
+        (
+            struct.pack("f", r.left),
+            struct.pack("f", r.top),
+            r.width,
+            r.height,
+            r.fontSize,
+            r.textAscent,
+            r.textDescent,
+        )
+        for r in q.layout()
+    ]
 
 
 def positions(q):
@@ -60,19 +71,25 @@ def test_worked_example():
     assert [(r.width, r.height, r.fontSize) for r in q.layout()] == [(50, 20, 16)] * 2
 
 
-@pytest.mark.parametrize("iterations, expected", [
-    (0, [(100.0, 80.0), (120.0, 80.0)]),   # both keep their top anchor, overlapping
-    (-3, [(100.0, 80.0), (120.0, 80.0)]),
-    (30, [(100.0, 80.0), (320.0, 100.0)]),  # B, visited first, moves; A stays
-])
+@pytest.mark.parametrize(
+    "iterations, expected",
+    [
+        (0, [(100.0, 80.0), (120.0, 80.0)]),  # both keep their top anchor, overlapping
+        (-3, [(100.0, 80.0), (120.0, 80.0)]),
+        (30, [(100.0, 80.0), (320.0, 100.0)]),  # B, visited first, moves; A stays
+    ],
+)
 def test_overlapping_cheapest_candidates(iterations, expected):
     assert positions(solved(CROWDED, maxIterations=iterations)) == expected
 
 
-@pytest.mark.parametrize("bx, expected", [
-    (150, (150.0, 80.0)),  # top anchors share the edge x = 150: no cost
-    (149, (349.0, 100.0)),  # one unit of overlap: B moves to its right anchor
-])
+@pytest.mark.parametrize(
+    "bx, expected",
+    [
+        (150, (150.0, 80.0)),  # top anchors share the edge x = 150: no cost
+        (149, (349.0, 100.0)),  # one unit of overlap: B moves to its right anchor
+    ],
+)
 def test_shared_edge_costs_nothing(bx, expected):
     q = solved([(100, 100, 300, 200), (bx, 100, bx + 200, 200)])
     assert positions(q) == [(100.0, 80.0), expected]
@@ -90,15 +107,17 @@ def test_second_solve_continues_the_random_sequence():
 
 def test_labels_added_after_solve_report_their_first_candidate():
     q = solved(WORKED)
-    q.add(100, 40, 300, 90, "c", 16)   # top anchor, on top of B
-    q.add(600, 10, 700, 60, "d", 16)   # no room above: right anchor
+    q.add(100, 40, 300, 90, "c", 16)  # top anchor, on top of B
+    q.add(600, 10, 700, 60, "d", 16)  # no room above: right anchor
     assert positions(q) == [(300.0, 100.0), (100.0, 20.0), (100.0, 20.0), (700.0, 10.0)]
 
 
 def test_fresh_engines_agree_bit_for_bit():
     rng = random.Random(7)
-    boxes = [(x, y, x + rng.uniform(20, 120), y + rng.uniform(10, 60))
-             for x, y in ((rng.uniform(50, 600), rng.uniform(30, 400)) for _ in range(30))]
+    boxes = [
+        (x, y, x + rng.uniform(20, 120), y + rng.uniform(10, 60))
+        for x, y in ((rng.uniform(50, 600), rng.uniform(30, 400)) for _ in range(30))
+    ]
     a, b = solved(boxes), solved(boxes)
     assert snapshot(a) == snapshot(b)
     assert len({s[:2] for s in snapshot(a)}) > 20
@@ -159,24 +178,32 @@ def test_first_pass_order_helper_matches_known_orders():
     assert first_pass_order(10) == [5, 9, 8, 4, 0, 2, 7, 1, 6, 3]
 
 
-@pytest.mark.parametrize("n, threshold, q_pos", [
-    (19, 20, Q_SCAN),   # the default threshold: 19 labels scan ...
-    (20, 20, Q_GRID),   # ... and 20 use the grid
-    (20, 21, Q_SCAN),
-    (5, 0, Q_GRID),
-    (5, -1, Q_SCAN),
-    (20, -20, Q_SCAN),
-])
+@pytest.mark.parametrize(
+    "n, threshold, q_pos",
+    [
+        (19, 20, Q_SCAN),  # the default threshold: 19 labels scan ...
+        (20, 20, Q_GRID),  # ... and 20 use the grid
+        (20, 21, Q_SCAN),
+        (5, 0, Q_GRID),
+        (5, -1, Q_SCAN),
+        (20, -20, Q_SCAN),
+    ],
+)
 def test_grid_threshold(n, threshold, q_pos):
     boxes = stale_scene(n)
     q = solved(boxes, spatialIndexThreshold=threshold, maxIterations=1)
     assert positions(q) == stale_expected(n, q_pos)
 
 
-@pytest.mark.parametrize("grid_size, q_pos", [
-    (100, Q_GRID), (0, Q_GRID), (-7, Q_GRID),
-    (1000, Q_SCAN),  # one cell holds every label: the moved P is found
-])
+@pytest.mark.parametrize(
+    "grid_size, q_pos",
+    [
+        (100, Q_GRID),
+        (0, Q_GRID),
+        (-7, Q_GRID),
+        (1000, Q_SCAN),  # one cell holds every label: the moved P is found
+    ],
+)
 def test_grid_size(grid_size, q_pos):
     boxes = stale_scene(5)
     q = solved(boxes, spatialIndexThreshold=0, maxIterations=1, gridSize=grid_size)
@@ -201,19 +228,24 @@ def child(run_python, body):
 
 @pytest.mark.parametrize("canvas", [(0, 1000), (-5, 1000), (1000, 0), (1000, -250), (-500, -500)])
 def test_canvas_without_cells_falls_back_to_the_scan(run_python, canvas):
-    result = child(run_python, f"""
+    result = child(
+        run_python,
+        f"""
 q = prepared(stale_scene(5), spatialIndexThreshold=0, maxIterations=1)
 q.set_canvas_size(*{canvas!r})
 q.solve()
 print(repr(snapshot(q)))
-""")
+""",
+    )
     scan = solved(stale_scene(5), spatialIndexThreshold=-1, maxIterations=1)
     assert positions(scan) == stale_expected(5, Q_SCAN)
     assert result == snapshot(scan)
 
 
 def test_too_many_cells_raises_memory_error_and_keeps_the_engine(run_python):
-    result = child(run_python, """
+    result = child(
+        run_python,
+        """
 q, reference = (solved(stale_scene(5), spatialIndexThreshold=0) for _ in range(2))
 before = snapshot(q)
 for engine in (q, reference):
@@ -229,6 +261,7 @@ q.set_config(config(spatialIndexThreshold=0))
 q.solve()
 reference.solve()
 print(repr((raised, after == before, snapshot(q) == snapshot(reference))))
-""")
+""",
+    )
     # The failed solve changed no choice and drew nothing from the generator.
     assert result == (True, True, True)

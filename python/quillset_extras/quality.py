@@ -1,0 +1,157 @@
+"""Quality figures of a placement, computed from the results that Quillset.layout
+returns and the object boxes that were added."""
+
+from __future__ import annotations
+
+import math
+import struct
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass
+
+import quillset
+
+Box = tuple[float, float, float, float]
+"""left, top, right, bottom; y grows downward."""
+
+
+def _f32(value: float) -> float:
+    return float(struct.unpack("f", struct.pack("f", value))[0])
+
+
+def object_box(left: float, top: float, right: float, bottom: float) -> Box:
+    """The object box as the engine stores it: an edge shorter than 2 units becomes
+    2 units around its centre, then the box grows outward to whole units (in the
+    engine's single precision)."""
+    l, t, r, b = _f32(left), _f32(top), _f32(right), _f32(bottom)
+    if _f32(r - l) < 2.0:
+        c = _f32(_f32(r + l) * 0.5)
+        l, r = _f32(c - 1.0), _f32(c + 1.0)
+    if _f32(b - t) < 2.0:
+        c = _f32(_f32(t + b) * 0.5)
+        t, b = _f32(c - 1.0), _f32(c + 1.0)
+    return (math.floor(l), math.floor(t), math.ceil(r), math.ceil(b))
+
+
+def is_fallback(result: quillset.LayoutResult) -> bool:
+    """True for a label that found no box on the canvas: the engine reports it at the
+    origin with zero size and zero ascent."""
+    return (
+        result.left == 0.0
+        and result.top == 0.0
+        and result.width == 0
+        and result.height == 0
+        and result.textAscent == 0
+    )
+
+
+def label_box(result: quillset.LayoutResult) -> Box:
+    """The label's box as reported: left, top, left + width, top + height."""
+    return (result.left, result.top, result.left + result.width, result.top + result.height)
+
+
+def _overlap(a: Box, b: Box) -> bool:
+    # Strict: boxes that only share an edge do not overlap.
+    return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
+
+
+def _self_pairs(boxes: Sequence[Box]) -> list[tuple[int, int]]:
+    """Overlapping pairs (i, j), i < j, among `boxes`, by a sweep over the left edges."""
+    active: list[int] = []
+    found = []
+    for i in sorted(range(len(boxes)), key=lambda i: boxes[i][0]):
+        box = boxes[i]
+        active = [k for k in active if boxes[k][2] > box[0]]
+        found += [(min(i, k), max(i, k)) for k in active if _overlap(box, boxes[k])]
+        active.append(i)
+    return sorted(found)
+
+
+def _cross_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
+    """Overlapping pairs (i, j) of first[i] and second[j], by the same sweep."""
+    events = sorted(
+        [(box[0], 0, i) for i, box in enumerate(first)]
+        + [(box[0], 1, j) for j, box in enumerate(second)]
+    )
+    live_first: list[int] = []
+    live_second: list[int] = []
+    found = []
+    for x0, side, index in events:
+        if side == 0:
+            live_second = [j for j in live_second if second[j][2] > x0]
+            found += [(index, j) for j in live_second if _overlap(first[index], second[j])]
+            live_first.append(index)
+        else:
+            live_first = [i for i in live_first if first[i][2] > x0]
+            found += [(i, index) for i in live_first if _overlap(first[i], second[index])]
+            live_second.append(index)
+    return sorted(found)
+
+
+def overlapping_label_pairs(results: Sequence[quillset.LayoutResult]) -> list[tuple[int, int]]:
+    """Pairs (i, j), i < j, of labels whose reported boxes overlap."""
+    boxes = [label_box(r) for r in results]
+    placed = [i for i, r in enumerate(results) if not is_fallback(r)]
+    pairs = _self_pairs([boxes[i] for i in placed])
+    return [(placed[i], placed[j]) for i, j in pairs]
+
+
+def label_object_pairs(
+    results: Sequence[quillset.LayoutResult], objects: Sequence[Box]
+) -> list[tuple[int, int]]:
+    """Pairs (label i, object j) where label i's box overlaps object j's box as the
+    engine stores it (see object_box); its own object included."""
+    placed = [i for i, r in enumerate(results) if not is_fallback(r)]
+    stored = [object_box(*o) for o in objects]
+    pairs = _cross_pairs([label_box(results[i]) for i in placed], stored)
+    return [(placed[i], j) for i, j in pairs]
+
+
+@dataclass(frozen=True)
+class Quality:
+    """How good a placement is; the fewer of each, the better."""
+
+    labels: int
+    """labels in the placement"""
+    label_label: int
+    """pairs of labels whose boxes overlap"""
+    label_object: int
+    """(label, object) pairs whose boxes overlap"""
+    smaller_tier: int
+    """labels placed at a font size below their base size"""
+    fallback: int
+    """labels that found no box on the canvas"""
+
+    @property
+    def placed(self) -> int:
+        """Labels that found a box on the canvas."""
+        return self.labels - self.fallback
+
+
+def quality(
+    results: Sequence[quillset.LayoutResult],
+    objects: Sequence[Box],
+    base_font_sizes: Iterable[int] | int,
+) -> Quality:
+    """Quality figures of `results` (from Quillset.layout), given the object boxes
+    and base font sizes that were passed to add, in the same order."""
+    if len(objects) != len(results):
+        raise ValueError(f"{len(results)} results but {len(objects)} objects")
+    if isinstance(base_font_sizes, int):
+        sizes = [base_font_sizes] * len(results)
+    else:
+        sizes = list(base_font_sizes)
+        if len(sizes) != len(results):
+            raise ValueError(f"{len(results)} results but {len(sizes)} base font sizes")
+    fallback = sum(map(is_fallback, results))
+    smaller = sum(
+        1
+        for r, size in zip(results, sizes, strict=True)
+        if not is_fallback(r) and r.fontSize < size
+    )
+    return Quality(
+        labels=len(results),
+        label_label=len(overlapping_label_pairs(results)),
+        label_object=len(label_object_pairs(results, objects)),
+        smaller_tier=smaller,
+        fallback=fallback,
+    )
