@@ -74,16 +74,7 @@ class Pair:
                 )
 
 
-WEIGHTS = (
-    "costPos1_Top",
-    "costPos2_Right",
-    "costPos3_Bottom",
-    "costPos4_Left",
-    "costSlidingPenalty",
-    "costScaleTier",
-    "costOccludeObj",
-    "costOverlapBase",
-)
+WEIGHTS = Config.FLOAT_FIELDS
 
 
 def _random_fields(rng: random.Random, threshold, grid_sizes) -> dict:
