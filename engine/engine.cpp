@@ -36,12 +36,9 @@ void Quillset::clear() {
     visitOrder.clear();
 }
 
-int32_t Quillset::nextQueryStamp() {
-    if (queryStamp == INT32_MAX) {
-        std::fill(visitStamps.begin(), visitStamps.end(), 0);
-        queryStamp = 0;
-    }
-    return ++queryStamp;
+void Quillset::restartStamps() {
+    std::fill(visitStamps.begin(), visitStamps.end(), 0);
+    queryStamp = 0;
 }
 
 }  // namespace quillset

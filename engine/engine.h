@@ -55,7 +55,12 @@ public:
 
     // Next query stamp. Restarts every visit stamp before the counter would
     // overflow, so that no stale stamp can ever equal a fresh one.
-    int32_t nextQueryStamp();
+    int32_t nextQueryStamp() {
+        if (queryStamp == INT32_MAX) [[unlikely]] {
+            restartStamps();
+        }
+        return ++queryStamp;
+    }
 
     // Shuffles visitOrder in place with rng, one pass's worth of draws.
     void shuffleVisitOrder();
@@ -66,6 +71,11 @@ private:
     bool addInProgress = false;
 
     void improveSweep(bool useGrid, uint32_t& changed);
+    void restartStamps();
+    CellRange reach(const LabelItem& label) const;
+
+    // Fills the grid's packed form with every label's object box, or current box.
+    void buildGrid(bool objects);
 };
 
 }  // namespace quillset

@@ -8,10 +8,15 @@
 // strict, so ties keep the earlier or the current candidate.
 #include <algorithm>
 #include <cfloat>
+#include <cstddef>
 #include <cstdint>
 #include <numeric>
 
 #include "engine.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace quillset {
 
@@ -48,34 +53,94 @@ inline float term(const Box& a, const Box& b, float invArea, float weight) {
     return (overlapArea(a.x0, a.y0, a.x1, a.y1, b.x0, b.y0, b.x1, b.y1) * invArea) * weight;
 }
 
+// The four strict tests of overlapArea between a fixed box and a registration. With
+// SSE they run side by side on the registration's four floats, as
+// (x1, y1, -x0, -y0) > (q.x0, q.y0, -q.x1, -q.y1); negation is exact and a NaN
+// fails every comparison either way.
+class OverlapTest {
+public:
+    explicit OverlapTest(const Box& q)
+#if defined(__SSE__)
+        : bound_(_mm_setr_ps(q.x0, q.y0, -q.x1, -q.y1))
+#else
+        : q_(q)
+#endif
+    {
+    }
+
+    bool operator()(const PackedEntry& e) const {
+#if defined(__SSE__)
+        static_assert(offsetof(PackedEntry, y1) == 3 * sizeof(float));
+        const __m128 box = _mm_loadu_ps(&e.x0);
+        const __m128 swapped = _mm_shuffle_ps(box, box, _MM_SHUFFLE(1, 0, 3, 2));
+        const __m128 signs = _mm_setr_ps(0.0f, 0.0f, -0.0f, -0.0f);
+        return _mm_movemask_ps(_mm_cmpgt_ps(_mm_xor_ps(swapped, signs), bound_)) == 0xF;
+#else
+        return e.x1 > q_.x0 && q_.x1 > e.x0 && e.y1 > q_.y0 && q_.y1 > e.y0;
+#endif
+    }
+
+private:
+#if defined(__SSE__)
+    __m128 bound_;
+#else
+    Box q_;
+#endif
+};
+
 }  // namespace
 
-// Sum over labels of the weighted overlap of `box` with each label's object box
-// (occlusion) or current box (overlap), leaving out `skipIndex` (-1 skips none).
+// Sum over every label of the weighted overlap of `box` with that label's object
+// box (occlusion) or current box (overlap), leaving out `skipIndex` (-1 skips none),
+// added in list order.
 template <Box (*OtherBox)(const LabelItem&)>
-static float weightedSum(Quillset& engine, bool useGrid, const Box& box, float invArea,
-                         float weight, int32_t skipIndex) {
+static float scanSum(const Quillset& engine, const Box& box, float invArea, float weight,
+                     int32_t skipIndex) {
     const LabelItem* labels = engine.labels.data();
+    const size_t n = engine.labels.size();
     float sum = 0.0f;
-    if (useGrid) {
-        const int32_t stamp = engine.nextQueryStamp();
-        engine.grid.query(box.x0, box.y0, box.x1, box.y1, engine.visitStamps, stamp,
-                          [&](int32_t j) {
-                              if (j == skipIndex) {
-                                  return;
-                              }
-                              sum = term(box, OtherBox(labels[j]), invArea, weight) + sum;
-                          });
-    } else {
-        const size_t n = engine.labels.size();
-        for (size_t j = 0; j < n; ++j) {
-            if (labels[j].index == skipIndex) {
-                continue;
-            }
-            sum = term(box, OtherBox(labels[j]), invArea, weight) + sum;
+    for (size_t j = 0; j < n; ++j) {
+        if (labels[j].index == skipIndex) {
+            continue;
         }
+        sum = term(box, OtherBox(labels[j]), invArea, weight) + sum;
     }
     return sum;
+}
+
+// The same sum over the labels that the grid's packed form reports for `box`, in
+// its visiting order. Each registration carries the box to measure against: the
+// object box in the initial pass, the current box in an improvement pass.
+template <bool kEveryTerm>
+static float gridSumOf(const SpatialGrid& grid, const Box& box, float invArea, float weight,
+                       int32_t skipIndex) {
+    float sum = 0.0f;
+    const OverlapTest overlaps(box);
+    grid.visit(box.x0, box.y0, box.x1, box.y1, [&](const PackedEntry& e) {
+        if (e.labelIndex == skipIndex) {
+            return;
+        }
+        if (kEveryTerm || overlaps(e)) {
+            sum = term(box, Box{e.x0, e.y0, e.x1, e.y1}, invArea, weight) + sum;
+        }
+    });
+    return sum;
+}
+
+[[gnu::always_inline]] inline float gridSum(Quillset& engine, const Box& box, float invArea,
+                                            float weight, int32_t skipIndex) {
+    // The query stamp still counts grid queries, although the packed form needs no
+    // stamps to report each label once.
+    engine.nextQueryStamp();
+    // A label that does not overlap adds (0 * invArea) * weight. That is a signed
+    // zero unless the weight is infinite or NaN, and adding a zero changes no sum
+    // (a sum that starts at +0 never becomes -0), so such terms are left out; with
+    // an infinite or NaN weight every term counts.
+    const float zeroTerm = (0.0f * invArea) * weight;
+    if (zeroTerm == 0.0f) {
+        return gridSumOf<false>(engine.grid, box, invArea, weight, skipIndex);
+    }
+    return gridSumOf<true>(engine.grid, box, invArea, weight, skipIndex);
 }
 
 void Quillset::shuffleVisitOrder() {
@@ -96,14 +161,66 @@ void Quillset::shuffleVisitOrder() {
     }
 }
 
+// Roughly the cells that a label's candidates touch: its object box grown on every
+// side by the size of its current box. Only cache hints use it, so it reads nothing
+// but the label record.
+CellRange Quillset::reach(const LabelItem& label) const {
+    const float w = label.boxX1 - label.boxX0;
+    const float h = label.boxY1 - label.boxY0;
+    return grid.cellRange(label.objX0 - w, label.objY0 - h, label.objX1 + w, label.objY1 + h);
+}
+
 void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
     const float overlapWeight = config.costOverlapBase;
-    for (const int32_t p : visitOrder) {
+    auto overlapSum = [&](const Box& box, float invArea, int32_t self) {
+        return useGrid ? gridSum(*this, box, invArea, overlapWeight, self)
+                       : scanSum<currentBox>(*this, box, invArea, overlapWeight, self);
+    };
+    // The visiting order is random, so every label, its candidates and its cells are
+    // far in memory from the last ones. Hints run ahead of the sweep in three steps:
+    // the label record; then its current candidate and the cell starts around its
+    // object; then, for a label that will look at its other candidates, the whole
+    // candidate run and the registrations of all those cells, otherwise those of
+    // its current box only.
+    constexpr size_t kAheadLabel = 12;
+    constexpr size_t kAheadStarts = 6;
+    constexpr size_t kAheadEntries = 3;
+    const size_t n = visitOrder.size();
+    const int32_t* order = visitOrder.data();
+    for (size_t k = 0; k < n; ++k) {
+        if (useGrid) {
+            if (k + kAheadLabel < n) {
+                const char* ahead = reinterpret_cast<const char*>(&labels[order[k + kAheadLabel]]);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + sizeof(LabelItem) - 1);
+            }
+            if (k + kAheadStarts < n) {
+                const LabelItem& ahead = labels[order[k + kAheadStarts]];
+                __builtin_prefetch(&candidates[ahead.firstCandidate + ahead.chosen]);
+                grid.prefetchStarts(reach(ahead));
+            }
+            if (k + kAheadEntries < n) {
+                const LabelItem& ahead = labels[order[k + kAheadEntries]];
+                const Candidate* run = candidates.data() + ahead.firstCandidate;
+                const Candidate& cur = run[ahead.chosen];
+                if (cur.occludeCost + cur.baseCost >= 1.0f) {
+                    const char* from = reinterpret_cast<const char*>(run);
+                    const char* to = reinterpret_cast<const char*>(run + ahead.candidateCount);
+                    for (const char* line = from; line < to; line += 64) {
+                        __builtin_prefetch(line);
+                    }
+                    grid.prefetchEntries(reach(ahead));
+                } else {
+                    grid.prefetchEntries(
+                        grid.cellRange(ahead.boxX0, ahead.boxY0, ahead.boxX1, ahead.boxY1));
+                }
+            }
+        }
+        const int32_t p = order[k];
         LabelItem& label = labels[static_cast<size_t>(p)];
         const Candidate* run = candidates.data() + label.firstCandidate;
         const Candidate& cur = run[label.chosen];
-        const float ovl = weightedSum<currentBox>(*this, useGrid, currentBox(label), cur.invArea,
-                                                  overlapWeight, label.index);
+        const float ovl = overlapSum(currentBox(label), cur.invArea, label.index);
         const float current = (cur.occludeCost + cur.baseCost) + ovl;
         // Cheap enough already: nothing to gain from looking further.
         if (current < 1.0f) {
@@ -122,8 +239,7 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
             if (s >= best) {
                 continue;
             }
-            const float o = weightedSum<currentBox>(*this, useGrid, candidateBox(c), c.invArea,
-                                                    overlapWeight, label.index);
+            const float o = overlapSum(candidateBox(c), c.invArea, label.index);
             const float total = o + s;
             if (best > total) {
                 best = total;
@@ -132,6 +248,12 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
         }
         if (bestIndex != -1) {
             const Candidate& chosen = run[bestIndex];
+            if (useGrid) {
+                // A label moves at most once per pass, so its box until now is the one
+                // it was registered with; later queries this pass measure the new one.
+                grid.moveLabel(label.index, label.boxX0, label.boxY0, label.boxX1, label.boxY1,
+                               chosen.boxX0, chosen.boxY0, chosen.boxX1, chosen.boxY1);
+            }
             label.chosen = bestIndex;
             label.boxX0 = chosen.boxX0;
             label.boxY0 = chosen.boxY0;
@@ -140,6 +262,21 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
             label.area = chosen.area;
             ++changed;
         }
+    }
+}
+
+void Quillset::buildGrid(bool objects) {
+    const LabelItem* all = labels.data();
+    if (objects) {
+        grid.build(static_cast<int32_t>(labels.size()), [all](int32_t i) {
+            const LabelItem& l = all[i];
+            return PackedEntry{l.objX0, l.objY0, l.objX1, l.objY1, l.index, 0u};
+        });
+    } else {
+        grid.build(static_cast<int32_t>(labels.size()), [all](int32_t i) {
+            const LabelItem& l = all[i];
+            return PackedEntry{l.boxX0, l.boxY0, l.boxX1, l.boxY1, l.index, 0u};
+        });
     }
 }
 
@@ -162,24 +299,23 @@ void Quillset::solve() {
         // for this solve, so that costs are still counted.
         useGrid = grid.configure(canvasWidth, canvasHeight, cellSize);
         if (useGrid) {
-            grid.reset();
-            for (const LabelItem& label : labels) {
-                grid.insert(label.index, label.objX0, label.objY0, label.objX1, label.objY1);
-            }
+            buildGrid(/*objects=*/true);
         }
     }
 
     // Initial pass: base cost plus occlusion of every object, the label's own
     // included; the earlier candidate wins a tie.
     const float occludeWeight = config.costOccludeObj;
-    for (LabelItem& label : labels) {
+    for (size_t k = 0; k < n; ++k) {
+        LabelItem& label = labels[k];
         Candidate* run = candidates.data() + label.firstCandidate;
         float best = FLT_MAX;
         int32_t bestIndex = 0;
         for (int32_t i = 0; i < label.candidateCount; ++i) {
             Candidate& c = run[i];
-            const float occ = weightedSum<objectBox>(*this, useGrid, candidateBox(c), c.invArea,
-                                                     occludeWeight, -1);
+            const float occ =
+                useGrid ? gridSum(*this, candidateBox(c), c.invArea, occludeWeight, -1)
+                        : scanSum<objectBox>(*this, candidateBox(c), c.invArea, occludeWeight, -1);
             c.occludeCost = occ;
             const float total = occ + c.baseCost;
             if (best > total) {
@@ -205,10 +341,7 @@ void Quillset::solve() {
         // The grid holds the boxes of the start of the pass and is not updated when
         // a label moves within it.
         if (useGrid) {
-            grid.reset();
-            for (const LabelItem& label : labels) {
-                grid.insert(label.index, label.boxX0, label.boxY0, label.boxX1, label.boxY1);
-            }
+            buildGrid(/*objects=*/false);
         }
         uint32_t changed = 0;
         improveSweep(useGrid, changed);

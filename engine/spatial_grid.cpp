@@ -45,20 +45,6 @@ void SpatialGrid::reset() {
     entries.clear();
 }
 
-CellRange SpatialGrid::cellRange(float x0, float y0, float x1, float y1) const {
-    const int32_t lastCol = wrapAdd(cols, -1);
-    const int32_t lastRow = wrapAdd(rows, -1);
-    // The smaller-of first, then the larger-of with 0: coordinates off the canvas
-    // fall into the first or last column or row.
-    auto clampTo = [](int32_t v, int32_t last) { return std::max(std::min(v, last), 0); };
-    return CellRange{
-        clampTo(truncToInt32(x0 * invCellWidth), lastCol),
-        clampTo(truncToInt32(x1 * invCellWidth), lastCol),
-        clampTo(truncToInt32(y0 * invCellHeight), lastRow),
-        clampTo(truncToInt32(y1 * invCellHeight), lastRow),
-    };
-}
-
 void SpatialGrid::insert(int32_t labelIndex, float x0, float y0, float x1, float y1) {
     const CellRange range = cellRange(x0, y0, x1, y1);
     if (range.empty()) {
@@ -73,6 +59,29 @@ void SpatialGrid::insert(int32_t labelIndex, float x0, float y0, float x1, float
             }
             entries.push_back(GridEntry{labelIndex, heads[col]});
             heads[col] = static_cast<int32_t>(entries.size() - 1);
+        }
+    }
+}
+
+void SpatialGrid::moveLabel(int32_t labelIndex, float regX0, float regY0, float regX1, float regY1,
+                            float x0, float y0, float x1, float y1) {
+    const CellRange r = cellRange(regX0, regY0, regX1, regY1);
+    if (r.empty()) {
+        return;
+    }
+    PackedEntry* pool = packed.data();
+    for (int32_t row = r.rowLo; row <= r.rowHi; ++row) {
+        const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
+        for (int32_t col = r.colLo; col <= r.colHi; ++col) {
+            for (uint32_t e = cells[col]; e < cells[col + 1]; ++e) {
+                if (pool[e].labelIndex == labelIndex) {
+                    pool[e].x0 = x0;
+                    pool[e].y0 = y0;
+                    pool[e].x1 = x1;
+                    pool[e].y1 = y1;
+                    break;
+                }
+            }
         }
     }
 }
