@@ -30,7 +30,34 @@ std::string representation(const LayoutResult& r) {
     return buffer;
 }
 
+// The `self` of an engine method. An instance made by Quillset.__new__ without
+// __init__ holds no engine, and pybind11 would hand the method unconstructed
+// storage; engine() refuses such an instance instead.
+class EngineSelf : public py::object {
+public:
+    PYBIND11_OBJECT_DEFAULT(EngineSelf, py::object, isEngineObject)
+
+    Quillset& engine() const {
+        auto* inst = reinterpret_cast<py::detail::instance*>(ptr());
+        auto handle = inst->get_value_and_holder(py::detail::get_type_info(typeid(Quillset)));
+        if (!handle.holder_constructed()) {
+            throw py::type_error("quillset.Quillset.__init__() was not called: no engine");
+        }
+        return *static_cast<Quillset*>(handle.value_ptr());
+    }
+
+private:
+    static bool isEngineObject(PyObject* o) { return py::isinstance<Quillset>(o); }
+};
+
 }  // namespace
+
+namespace pybind11::detail {
+template <>
+struct handle_type_name<EngineSelf> {
+    static constexpr auto name = const_name("quillset.Quillset");
+};
+}  // namespace pybind11::detail
 
 PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
     m.doc() = "Pybind11 binding for Optimized Quillset with 4-Anchor Priority";
@@ -77,11 +104,19 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
     py::class_<Quillset>(m, "Quillset")
         .def(py::init<int32_t, int32_t, MeasureFunc, const LayoutConfig&>(), py::arg("w"),
              py::arg("h"), py::arg("measure_func"), py::arg("config") = defaultConfig)
-        .def("set_config", &Quillset::set_config)
-        .def("set_canvas_size", &Quillset::set_canvas_size)
-        .def("clear", &Quillset::clear)
-        .def("add", &Quillset::add, py::arg("l"), py::arg("t"), py::arg("r"), py::arg("b"),
-             py::arg("text"), py::arg("baseFontSize"))
-        .def("solve", &Quillset::solve)
-        .def("layout", &Quillset::layout);
+        .def("set_config",
+             [](const EngineSelf& self, const LayoutConfig& cfg) { self.engine().set_config(cfg); })
+        .def("set_canvas_size",
+             [](const EngineSelf& self, int32_t width, int32_t height) {
+                 self.engine().set_canvas_size(width, height);
+             })
+        .def("clear", [](const EngineSelf& self) { self.engine().clear(); })
+        .def(
+            "add",
+            [](const EngineSelf& self, float l, float t, float r, float b, const std::string& text,
+               int32_t baseFontSize) { self.engine().add(l, t, r, b, text, baseFontSize); },
+            py::arg("l"), py::arg("t"), py::arg("r"), py::arg("b"), py::arg("text"),
+            py::arg("baseFontSize"))
+        .def("solve", [](const EngineSelf& self) { self.engine().solve(); })
+        .def("layout", [](const EngineSelf& self) { return self.engine().layout(); });
 }
