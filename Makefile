@@ -2,7 +2,7 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel
+.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize
 
 setup:
 	@tools/setup.sh
@@ -43,4 +43,15 @@ test-wheel: setup
 	@tools/check-wheel.sh
 
 clean:
-	rm -rf build build-wheel
+	rm -rf build build-wheel build-asan build-bench
+
+# Benchmarks (bench/run.py): engine phases, scaling, peers, baseline commit, callgrind.
+# Several minutes; `make bench BENCH_ARGS=--quick` is a smoke test of seconds.
+bench: setup
+	@$(PY) bench/run.py $(BENCH_ARGS)
+
+# Every test (native and Python) against an AddressSanitizer and
+# UndefinedBehaviorSanitizer build in build-asan/ (tools/sanitize.sh). Arguments for
+# pytest go in SANITIZE_ARGS; QUILLSET_HYPOTHESIS_EXAMPLES lengthens the random runs.
+sanitize:
+	@tools/sanitize.sh $(SANITIZE_ARGS)
