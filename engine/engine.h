@@ -74,6 +74,10 @@ private:
     void restartStamps();
     CellRange reach(const LabelItem& label) const;
 
+    // Every label once, in order of the grid cell where its object's cell range
+    // starts; the grid holds the object boxes.
+    void orderByCell(int32_t* order) const;
+
     // Fills the grid's packed form with every label's object box, or current box.
     void buildGrid(bool objects);
 };

@@ -280,6 +280,28 @@ void Quillset::buildGrid(bool objects) {
     }
 }
 
+void Quillset::orderByCell(int32_t* order) const {
+    // The packed object grid lists every label once with both first-cell flags: in
+    // the cell where its own range starts. Cells go row by row, so this is the
+    // labels sorted by that cell.
+    const uint32_t both = kFirstRow | kFirstColumn;
+    size_t m = 0;
+    for (const PackedEntry& e : grid.packed) {
+        if ((e.first & both) == both) {
+            order[m++] = e.labelIndex;
+        }
+    }
+    // Labels registered in no cell (a range that wraps past the int32 limits comes
+    // out empty) follow in list order.
+    if (m < labels.size()) {
+        for (const LabelItem& label : labels) {
+            if (grid.cellRange(label.objX0, label.objY0, label.objX1, label.objY1).empty()) {
+                order[m++] = label.index;
+            }
+        }
+    }
+}
+
 void Quillset::solve() {
     if (labels.empty()) {
         return;
@@ -304,10 +326,44 @@ void Quillset::solve() {
     }
 
     // Initial pass: base cost plus occlusion of every object, the label's own
-    // included; the earlier candidate wins a tie.
+    // included; the earlier candidate wins a tie. Each label's choice depends on the
+    // objects and its own candidates only, so labels may go in any order: with the
+    // grid they go cell by cell, and consecutive labels query neighbouring cells.
+    visitOrder.resize(n);
+    int32_t* order = visitOrder.data();
+    if (useGrid) {
+        orderByCell(order);
+    } else {
+        std::iota(visitOrder.begin(), visitOrder.end(), 0);
+    }
     const float occludeWeight = config.costOccludeObj;
+    // In cell order the labels' records and candidates lie anywhere: hint the
+    // record, then the candidate run, a few labels ahead.
+    constexpr size_t kInitialAheadLabel = 16;
+    constexpr size_t kInitialAheadRun = 8;
+    constexpr size_t kMostRunLines = 16;
     for (size_t k = 0; k < n; ++k) {
-        LabelItem& label = labels[k];
+        if (useGrid) {
+            if (k + kInitialAheadLabel < n) {
+                const char* ahead =
+                    reinterpret_cast<const char*>(&labels[order[k + kInitialAheadLabel]]);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + sizeof(LabelItem) - 1);
+            }
+            if (k + kInitialAheadRun < n) {
+                const LabelItem& ahead = labels[order[k + kInitialAheadRun]];
+                const char* from =
+                    reinterpret_cast<const char*>(candidates.data() + ahead.firstCandidate);
+                const char* to = from + ahead.candidateCount * sizeof(Candidate);
+                const char* last = to - from > static_cast<ptrdiff_t>(kMostRunLines * 64)
+                                       ? from + kMostRunLines * 64
+                                       : to;
+                for (const char* line = from; line < last; line += 64) {
+                    __builtin_prefetch(line, 1);
+                }
+            }
+        }
+        LabelItem& label = labels[static_cast<size_t>(order[k])];
         Candidate* run = candidates.data() + label.firstCandidate;
         float best = FLT_MAX;
         int32_t bestIndex = 0;

@@ -1,5 +1,5 @@
 // The solver: query stamps across the counter's limit, grid against scan in the
-// initial pass, and the two-label worked example.
+// initial pass (a label outside every cell included), and the two-label worked example.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -113,6 +113,35 @@ TEST(Solver, GridAndScanAgreeOnSingleContributorOcclusion) {
         covering += c.occludeCost > 0.0f;
     }
     EXPECT_GT(covering, 10);
+}
+
+TEST(Solver, LabelOutsideEveryCellStillGetsItsInitialChoice) {
+    // The second object reaches past the int32 range, so its cell range comes out
+    // empty and the grid holds it nowhere; its top anchor covers the first object.
+    auto build = [](int32_t threshold) {
+        LayoutConfig config = withThreshold(threshold);
+        config.maxIterations = 0;
+        auto engine = std::make_unique<Quillset>(1000, 1000, fixedSize, config);
+        engine->add(100, 250, 140, 290, "o", 16);
+        engine->add(100, 300, 1e12f, 360, "w", 16);
+        engine->solve();
+        return engine;
+    };
+    const auto grid = build(0);
+    const auto scan = build(-1);
+    const LabelItem& wide = grid->labels[1];
+    EXPECT_TRUE(grid->grid.cellRange(wide.objX0, wide.objY0, wide.objX1, wide.objY1).empty());
+    EXPECT_GT(grid->candidates[static_cast<size_t>(wide.firstCandidate)].occludeCost, 0.0f);
+    EXPECT_NE(wide.chosen, 0);
+    // The grid misses only the wide object, which none of the wide label's own
+    // candidates overlaps, so that label's sums agree with the scan.
+    const auto own = [&wide](const Quillset& engine) {
+        const std::vector<uint32_t> bits = occludeBits(engine);
+        return std::vector<uint32_t>(bits.begin() + wide.firstCandidate,
+                                     bits.begin() + wide.firstCandidate + wide.candidateCount);
+    };
+    EXPECT_EQ(own(*grid), own(*scan));
+    EXPECT_EQ(wide.chosen, scan->labels[1].chosen);
 }
 
 TEST(Solver, WorkedExample) {
