@@ -179,9 +179,9 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
     // The visiting order is random, so every label, its candidates and its cells are
     // far in memory from the last ones. Hints run ahead of the sweep in three steps:
     // the label record; then its current candidate and the cell starts around its
-    // object; then, for a label that will look at its other candidates, the whole
-    // candidate run and the registrations of all those cells, otherwise those of
-    // its current box only.
+    // object; then its whole candidate run and the registrations of all those cells.
+    // Whether a label looks at its other candidates is known only once its overlap
+    // is summed, and about half do in a first pass, so every label gets them all.
     constexpr size_t kAheadLabel = 12;
     constexpr size_t kAheadStarts = 6;
     constexpr size_t kAheadEntries = 3;
@@ -201,19 +201,13 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
             }
             if (k + kAheadEntries < n) {
                 const LabelItem& ahead = labels[order[k + kAheadEntries]];
-                const Candidate* run = candidates.data() + ahead.firstCandidate;
-                const Candidate& cur = run[ahead.chosen];
-                if (cur.occludeCost + cur.baseCost >= 1.0f) {
-                    const char* from = reinterpret_cast<const char*>(run);
-                    const char* to = reinterpret_cast<const char*>(run + ahead.candidateCount);
-                    for (const char* line = from; line < to; line += 64) {
-                        __builtin_prefetch(line);
-                    }
-                    grid.prefetchEntries(reach(ahead));
-                } else {
-                    grid.prefetchEntries(
-                        grid.cellRange(ahead.boxX0, ahead.boxY0, ahead.boxX1, ahead.boxY1));
+                const char* from =
+                    reinterpret_cast<const char*>(candidates.data() + ahead.firstCandidate);
+                const char* to = from + ahead.candidateCount * sizeof(Candidate);
+                for (const char* line = from; line < to; line += 64) {
+                    __builtin_prefetch(line);
                 }
+                grid.prefetchEntries(reach(ahead));
             }
         }
         const int32_t p = order[k];
