@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "large_alloc.h"
 #include "records.h"
 #include "spatial_grid.h"
 
@@ -25,8 +24,8 @@ public:
     int32_t canvasWidth;
     int32_t canvasHeight;
     MeasureFunc measureFunc;
-    std::vector<LabelItem, LargeAllocator<LabelItem>> labels;
-    std::vector<Candidate, LargeAllocator<Candidate>> candidates;
+    std::vector<LabelItem> labels;
+    std::vector<Candidate> candidates;
     std::vector<int32_t> visitOrder;
     SpatialGrid grid;
     std::vector<int32_t> visitStamps;

@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "arith.h"
-#include "large_alloc.h"
 
 namespace quillset {
 
@@ -130,8 +129,8 @@ public:
 
     // Packed form: cellStart[c] .. cellStart[c + 1] are the registrations of cell c
     // in `packed`, row-major, newest label first.
-    std::vector<uint32_t, LargeAllocator<uint32_t>> cellStart;
-    std::vector<PackedEntry, LargeAllocator<PackedEntry>> packed;
+    std::vector<uint32_t> cellStart;
+    std::vector<PackedEntry> packed;
 
     // Fills the packed form with labels 0 .. count - 1, in that order of insertion;
     // boxOf(i) gives label i's box as a PackedEntry (labelIndex and box set). The
