@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "grow_list.h"
 #include "records.h"
 #include "spatial_grid.h"
 
@@ -24,8 +25,8 @@ public:
     int32_t canvasWidth;
     int32_t canvasHeight;
     MeasureFunc measureFunc;
-    std::vector<LabelItem> labels;
-    std::vector<Candidate> candidates;
+    GrowList<LabelItem> labels;
+    GrowList<Candidate> candidates;
     std::vector<int32_t> visitOrder;
     SpatialGrid grid;
     std::vector<int32_t> visitStamps;
