@@ -170,6 +170,25 @@ CellRange Quillset::reach(const LabelItem& label) const {
     return grid.cellRange(label.objX0 - w, label.objY0 - h, label.objX1 + w, label.objY1 + h);
 }
 
+// Cache hints for one label record, which may straddle two lines.
+static void hintRecord(const LabelItem& label) {
+    const char* at = reinterpret_cast<const char*>(&label);
+    __builtin_prefetch(at);
+    __builtin_prefetch(at + sizeof(LabelItem) - 1);
+}
+
+// Cache hints for a label's candidate run, at most `mostLines` lines of it; kWrite
+// when the pass will write the candidates.
+template <bool kWrite>
+static void hintRun(const Candidate* candidates, const LabelItem& label, size_t mostLines) {
+    const char* from = reinterpret_cast<const char*>(candidates + label.firstCandidate);
+    const size_t bytes = label.candidateCount * sizeof(Candidate);
+    const char* to = from + (bytes < mostLines * 64 ? bytes : mostLines * 64);
+    for (const char* line = from; line < to; line += 64) {
+        __builtin_prefetch(line, kWrite ? 1 : 0);
+    }
+}
+
 void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
     const float overlapWeight = config.costOverlapBase;
     auto overlapSum = [&](const Box& box, float invArea, int32_t self) {
@@ -190,9 +209,7 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
     for (size_t k = 0; k < n; ++k) {
         if (useGrid) {
             if (k + kAheadLabel < n) {
-                const char* ahead = reinterpret_cast<const char*>(&labels[order[k + kAheadLabel]]);
-                __builtin_prefetch(ahead);
-                __builtin_prefetch(ahead + sizeof(LabelItem) - 1);
+                hintRecord(labels[order[k + kAheadLabel]]);
             }
             if (k + kAheadStarts < n) {
                 const LabelItem& ahead = labels[order[k + kAheadStarts]];
@@ -201,12 +218,7 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
             }
             if (k + kAheadEntries < n) {
                 const LabelItem& ahead = labels[order[k + kAheadEntries]];
-                const char* from =
-                    reinterpret_cast<const char*>(candidates.data() + ahead.firstCandidate);
-                const char* to = from + ahead.candidateCount * sizeof(Candidate);
-                for (const char* line = from; line < to; line += 64) {
-                    __builtin_prefetch(line);
-                }
+                hintRun<false>(candidates.data(), ahead, SIZE_MAX / 64);
                 grid.prefetchEntries(reach(ahead));
             }
         }
@@ -339,22 +351,11 @@ void Quillset::solve() {
     for (size_t k = 0; k < n; ++k) {
         if (useGrid) {
             if (k + kInitialAheadLabel < n) {
-                const char* ahead =
-                    reinterpret_cast<const char*>(&labels[order[k + kInitialAheadLabel]]);
-                __builtin_prefetch(ahead);
-                __builtin_prefetch(ahead + sizeof(LabelItem) - 1);
+                hintRecord(labels[order[k + kInitialAheadLabel]]);
             }
             if (k + kInitialAheadRun < n) {
-                const LabelItem& ahead = labels[order[k + kInitialAheadRun]];
-                const char* from =
-                    reinterpret_cast<const char*>(candidates.data() + ahead.firstCandidate);
-                const char* to = from + ahead.candidateCount * sizeof(Candidate);
-                const char* last = to - from > static_cast<ptrdiff_t>(kMostRunLines * 64)
-                                       ? from + kMostRunLines * 64
-                                       : to;
-                for (const char* line = from; line < last; line += 64) {
-                    __builtin_prefetch(line, 1);
-                }
+                hintRun<true>(candidates.data(), labels[order[k + kInitialAheadRun]],
+                              kMostRunLines);
             }
         }
         LabelItem& label = labels[static_cast<size_t>(order[k])];
