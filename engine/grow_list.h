@@ -46,6 +46,30 @@ public:
     GrowList() = default;
     GrowList(const GrowList&) = delete;
     GrowList& operator=(const GrowList&) = delete;
+    GrowList(GrowList&& other) noexcept
+        : data_(other.data_),
+          size_(other.size_),
+          capacity_(other.capacity_),
+          mapped_(other.mapped_) {
+        other.data_ = nullptr;
+        other.size_ = 0;
+        other.capacity_ = 0;
+        other.mapped_ = false;
+    }
+    GrowList& operator=(GrowList&& other) noexcept {
+        if (this != &other) {
+            grow_list_detail::release(data_, capacity_ * sizeof(T), mapped_);
+            data_ = other.data_;
+            size_ = other.size_;
+            capacity_ = other.capacity_;
+            mapped_ = other.mapped_;
+            other.data_ = nullptr;
+            other.size_ = 0;
+            other.capacity_ = 0;
+            other.mapped_ = false;
+        }
+        return *this;
+    }
     ~GrowList() { grow_list_detail::release(data_, capacity_ * sizeof(T), mapped_); }
 
     size_t size() const noexcept { return size_; }
@@ -71,6 +95,15 @@ public:
         if (n > capacity_) {
             growTo(n);
         }
+    }
+
+    // Sets the size to n, growing as push_back would. Records past the old size
+    // are left unset, for a caller that writes every one of them.
+    void resizeForOverwrite(size_t n) {
+        if (n > capacity_) {
+            growTo(n > capacity_ * 2 || capacity_ > max_size() / 2 ? n : capacity_ * 2);
+        }
+        size_ = n;
     }
 
     void push_back(const T& value) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "arith.h"
+#include "grow_list.h"
 
 namespace quillset {
 
@@ -128,9 +129,10 @@ public:
     }
 
     // Packed form: cellStart[c] .. cellStart[c + 1] are the registrations of cell c
-    // in `packed`, row-major, newest label first.
+    // in `packed`, row-major, newest label first. Every build overwrites all of
+    // `packed`, so it grows without keeping or clearing what it held.
     std::vector<uint32_t> cellStart;
-    std::vector<PackedEntry> packed;
+    GrowList<PackedEntry> packed;
 
     // Fills the packed form with labels 0 .. count - 1, in that order of insertion;
     // boxOf(i) gives label i's box as a PackedEntry (labelIndex and box set). The
@@ -253,7 +255,8 @@ void SpatialGrid::build(int32_t count, BoxOf&& boxOf) {
         start[c] = sum;
     }
     start[cells] = sum;
-    packed.resize(static_cast<size_t>(total));
+    packed.clear();
+    packed.resizeForOverwrite(static_cast<size_t>(total));
     PackedEntry* pool = packed.data();
     for (int32_t i = 0; i < count; ++i) {
         PackedEntry b = boxOf(i);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "engine/grow_list.h"
 
@@ -63,6 +64,33 @@ TEST(GrowList, ClearKeepsStorageAndReserveGrowsOnlyUpward) {
     EXPECT_EQ(list.data(), storage);
     list.push_back(recordAt(7));
     EXPECT_EQ(list[0].key, recordAt(7).key);
+}
+
+TEST(GrowList, ResizeForOverwriteKeepsTheFrontAndTheStorage) {
+    GrowList<Record> list;
+    for (uint32_t i = 0; i < 1000; ++i) {
+        list.push_back(recordAt(i));
+    }
+    list.resizeForOverwrite(300000);  // moves into a mapping of its own
+    ASSERT_EQ(list.size(), 300000u);
+    EXPECT_EQ(list[999].key, recordAt(999).key);
+    const Record* storage = list.data();
+    const size_t capacity = list.capacity();
+    list.resizeForOverwrite(5);
+    EXPECT_EQ(list.size(), 5u);
+    EXPECT_EQ(list[4].key, recordAt(4).key);
+    list.resizeForOverwrite(capacity);
+    EXPECT_EQ(list.data(), storage);
+    EXPECT_EQ(list.capacity(), capacity);
+    // A move hands the storage over and leaves the source empty and usable.
+    GrowList<Record> moved(std::move(list));
+    EXPECT_EQ(moved.data(), storage);
+    EXPECT_EQ(moved[4].key, recordAt(4).key);
+    EXPECT_EQ(list.data(), nullptr);
+    list.push_back(recordAt(1));
+    moved = std::move(list);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].key, recordAt(1).key);
 }
 
 TEST(GrowList, FailedGrowthChangesNothing) {
