@@ -8,3 +8,4 @@
 #pragma weak PyObject_ClearManagedDict
 #pragma weak PyObject_VisitManagedDict
 #pragma weak PyThreadState_GetUnchecked
+#pragma weak PyDict_GetItemStringRef

@@ -122,6 +122,40 @@ def test_module_surface():
         assert cls.__doc__ is None
 
 
+@pytest.mark.parametrize(
+    ("function", "signature"),
+    [
+        (
+            Quillset.add,
+            "add(self: quillset.Quillset, l: typing.SupportsFloat, t: typing.SupportsFloat, "
+            "r: typing.SupportsFloat, b: typing.SupportsFloat, text: str, "
+            "baseFontSize: typing.SupportsInt) -> None",
+        ),
+        (
+            Quillset.__init__,
+            "__init__(self: quillset.Quillset, w: typing.SupportsInt, h: typing.SupportsInt, "
+            "measure_func: collections.abc.Callable[[str, typing.SupportsInt], "
+            "quillset.TextSize], config: quillset.LayoutConfig = <",
+        ),
+        (
+            Quillset.set_canvas_size,
+            "set_canvas_size(self: quillset.Quillset, arg0: typing.SupportsInt, "
+            "arg1: typing.SupportsInt) -> None",
+        ),
+        (Quillset.layout, "layout(self: quillset.Quillset) -> list[quillset.LayoutResult]"),
+        (LayoutConfig.gridSize.fget, "(self: quillset.LayoutConfig) -> int"),
+        (
+            LayoutConfig.costScaleTier.fset,
+            "(self: quillset.LayoutConfig, arg0: typing.SupportsFloat) -> None",
+        ),
+    ],
+)
+def test_generated_signatures(function, signature):
+    # Derived by pybind11 from the parameter types; a pybind11 release that words
+    # them differently changes what help() and argument errors show.
+    assert function.__doc__.lstrip().startswith(signature)
+
+
 def test_repr_of_worked_example_survives_engine(engine):
     engine.add(*OBJ, "x", 16)
     r = engine.layout()[0]
