@@ -20,7 +20,7 @@ test-python: setup
 
 # Style and types: ruff for Python, clang-format for C++ (both pinned in
 # requirements-dev.txt), mypy --strict for the companion package, examples and demo.
-CXX_SOURCES = $(wildcard engine/*.cpp engine/*.h binding/*.cpp binding/*.h tests/native/*.cpp)
+CXX_SOURCES = $(wildcard engine/*.cpp engine/*.h binding/*.cpp binding/*.h tests/native/*.cpp tests/native/*.h bench/*.cpp)
 
 lint: setup
 	@$(VENV)/bin/ruff check --quiet .

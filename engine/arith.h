@@ -6,26 +6,17 @@
 
 #include <cstdint>
 
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
-
 namespace quillset {
 
 constexpr int32_t kIntNaN = INT32_MIN;
 
 // Truncation toward zero; NaN and values outside [-2^31, 2^31) give INT32_MIN.
 inline int32_t truncToInt32(float v) {
-#if defined(__SSE__)
-    // The instruction itself gives INT32_MIN for NaN and out-of-range values.
-    return _mm_cvtt_ss2si(_mm_set_ss(v));
-#else
     // 2147483648.0f is exact; the negated test also catches NaN.
     if (!(v >= -2147483648.0f && v < 2147483648.0f)) {
         return kIntNaN;
     }
     return static_cast<int32_t>(v);
-#endif
 }
 
 inline int32_t wrapAdd(int32_t a, int32_t b) {

@@ -1,6 +1,5 @@
 #include "engine.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -14,7 +13,6 @@ Quillset::Quillset(int32_t w, int32_t h, MeasureFunc measure, const LayoutConfig
       rng(12345u) {
     labels.reserve(128);
     candidates.reserve(4096);
-    visitStamps.reserve(128);
 }
 
 void Quillset::set_config(const LayoutConfig& cfg) { config = cfg; }
@@ -29,16 +27,11 @@ void Quillset::clear() {
         throw std::runtime_error(
             "Quillset.clear() cannot be called from inside the measuring callable");
     }
-    // The grid, the stamps and the generator are left alone: every solve that uses
+    // The grid and the generator are left alone: every solve that uses
     // the grid rebuilds it, and the random sequence continues across clears.
     labels.clear();
     candidates.clear();
     visitOrder.clear();
-}
-
-void Quillset::restartStamps() {
-    std::fill(visitStamps.begin(), visitStamps.end(), 0);
-    queryStamp = 0;
 }
 
 }  // namespace quillset

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,20 +20,6 @@ namespace quillset {
 
 class Quillset {
 public:
-    // Members in construction order; destruction releases them in reverse, so the
-    // measuring callable is the last thing the engine lets go of.
-    LayoutConfig config;
-    int32_t canvasWidth;
-    int32_t canvasHeight;
-    MeasureFunc measureFunc;
-    GrowList<LabelItem> labels;
-    GrowList<Candidate> candidates;
-    std::vector<int32_t> visitOrder;
-    SpatialGrid grid;
-    std::vector<int32_t> visitStamps;
-    int32_t queryStamp = 0;
-    std::mt19937 rng;
-
     Quillset(int32_t w, int32_t h, MeasureFunc measure, const LayoutConfig& cfg = LayoutConfig());
 
     Quillset(const Quillset&) = delete;
@@ -45,42 +32,37 @@ public:
     // Measures the text at each scale tier and stores the label with its candidates.
     void add(float l, float t, float r, float b, const std::string& text, int32_t baseFontSize);
 
-    // Chooses one candidate per label.
+    // Chooses one candidate per label (solver.cpp).
     void solve();
 
     // One result per label, in the order of add.
     std::vector<LayoutResult> layout() const;
 
-    // Appends the candidates of one label; called once by add.
-    void generate_candidates(const LabelItem& item, const std::string& text, int32_t baseFontSize);
-
-    // Next query stamp. Restarts every visit stamp before the counter would
-    // overflow, so that no stale stamp can ever equal a fresh one.
-    int32_t nextQueryStamp() {
-        if (queryStamp == INT32_MAX) [[unlikely]] {
-            restartStamps();
-        }
-        return ++queryStamp;
+    // The label and candidate records, read-only.
+    std::span<const LabelItem> labelRecords() const { return {labels.data(), labels.size()}; }
+    std::span<const Candidate> candidateRecords() const {
+        return {candidates.data(), candidates.size()};
     }
 
-    // Shuffles visitOrder in place with rng, one pass's worth of draws.
-    void shuffleVisitOrder();
-
 private:
+    // Members in construction order; destruction releases them in reverse, so the
+    // measuring callable is the last thing the engine lets go of.
+    LayoutConfig config;
+    int32_t canvasWidth;
+    int32_t canvasHeight;
+    MeasureFunc measureFunc;
+    GrowList<LabelItem> labels;
+    GrowList<Candidate> candidates;
+    std::vector<int32_t> visitOrder;
+    SpatialGrid grid;
+    std::mt19937 rng;
+
     // True while add runs. The measuring callable may call back into the engine;
     // a nested add or clear would corrupt the label being built, so both refuse.
     bool addInProgress = false;
 
-    void improveSweep(bool useGrid, uint32_t& changed);
-    void restartStamps();
-    CellRange reach(const LabelItem& label) const;
-
-    // Every label once, in order of the grid cell where its object's cell range
-    // starts; the grid holds the object boxes.
-    void orderByCell(int32_t* order) const;
-
-    // Fills the grid's packed form with every label's object box, or current box.
-    void buildGrid(bool objects);
+    // Appends the candidates of one label; called once by add.
+    void generate_candidates(const LabelItem& item, const std::string& text, int32_t baseFontSize);
 };
 
 }  // namespace quillset

@@ -1,35 +1,21 @@
-// A contiguous list of plain records that grows without copying.
+// A contiguous list of plain records that grows without copying where it can.
 //
-// The engine's label and candidate lists grow one record at a time to hundreds of
-// megabytes. A std::vector grows by allocating a new block, copying into it and
-// freeing the old one, so every doubling copies the whole list and faults in fresh
-// pages. From 1 MiB up this list lives in its own mapping and grows by moving its
-// pages to a larger one (mremap): no copy, and each page is faulted in once. The
-// move keeps the block's offset within 2 MiB, so that virtual and physical
-// addresses stay aligned as they were: moved pages that lose that alignment were
-// measured to slow the solver's random reads by about 5 %. Smaller lists, systems
-// without mremap and sanitizer builds grow on the heap with realloc.
+// The engine's label, candidate and grid lists grow one record at a time to
+// hundreds of megabytes. A std::vector grows by allocating a new block, copying into
+// it and freeing the old one, and value-initialises what it adds. This list grows
+// with realloc, which for large blocks moves pages instead of copying them, and
+// leaves records past the old size unset where the caller overwrites them all.
 //
 // Growth is geometric, as for a vector. A growth that fails throws std::bad_alloc
 // and leaves the list as it was.
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
 #include <new>
 #include <type_traits>
 
 namespace quillset {
-
-namespace grow_list_detail {
-
-// Storage of `bytes` (> 0) holding the first `keep` bytes of `block` (of `had`
-// bytes, which `*mapped` tells how it was obtained; null when none). Releases the
-// old block, updates `*mapped`. Throws std::bad_alloc, changing nothing.
-void* grow(void* block, size_t had, size_t keep, size_t bytes, bool* mapped);
-
-void release(void* block, size_t bytes, bool mapped) noexcept;
-
-}  // namespace grow_list_detail
 
 template <class T>
 class GrowList {
@@ -38,39 +24,30 @@ class GrowList {
     static_assert(alignof(T) <= alignof(std::max_align_t), "heap alignment must suffice");
 
 public:
-    using value_type = T;
-    using size_type = size_t;
-    using iterator = T*;
-    using const_iterator = const T*;
-
     GrowList() = default;
     GrowList(const GrowList&) = delete;
     GrowList& operator=(const GrowList&) = delete;
     GrowList(GrowList&& other) noexcept
         : data_(other.data_),
           size_(other.size_),
-          capacity_(other.capacity_),
-          mapped_(other.mapped_) {
+          capacity_(other.capacity_) {
         other.data_ = nullptr;
         other.size_ = 0;
         other.capacity_ = 0;
-        other.mapped_ = false;
     }
     GrowList& operator=(GrowList&& other) noexcept {
         if (this != &other) {
-            grow_list_detail::release(data_, capacity_ * sizeof(T), mapped_);
+            std::free(data_);
             data_ = other.data_;
             size_ = other.size_;
             capacity_ = other.capacity_;
-            mapped_ = other.mapped_;
             other.data_ = nullptr;
             other.size_ = 0;
             other.capacity_ = 0;
-            other.mapped_ = false;
         }
         return *this;
     }
-    ~GrowList() { grow_list_detail::release(data_, capacity_ * sizeof(T), mapped_); }
+    ~GrowList() { std::free(data_); }
 
     size_t size() const noexcept { return size_; }
     size_t capacity() const noexcept { return capacity_; }
@@ -117,14 +94,16 @@ private:
     T* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
-    bool mapped_ = false;
 
     void growTo(size_t n) {
         if (n > max_size() || n <= capacity_) {
             throw std::bad_alloc();
         }
-        data_ = static_cast<T*>(grow_list_detail::grow(data_, capacity_ * sizeof(T),
-                                                       size_ * sizeof(T), n * sizeof(T), &mapped_));
+        void* grown = std::realloc(data_, n * sizeof(T));
+        if (grown == nullptr) {
+            throw std::bad_alloc();
+        }
+        data_ = static_cast<T*>(grown);
         capacity_ = n;
     }
 };

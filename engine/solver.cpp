@@ -2,10 +2,8 @@
 // cost plus the cost of covering objects, then shuffled improvement passes that move
 // a label when another of its candidates is strictly cheaper once the overlap with
 // the other labels' current boxes is counted.
-//
-// Every sum is single precision and its order of additions is fixed: the all-pairs
-// scan adds in list order, the grid in its query visiting order. Comparisons are
-// strict, so ties keep the earlier or the current candidate.
+#include "solver.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cstddef>
@@ -13,26 +11,11 @@
 #include <numeric>
 
 #include "engine.h"
-
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
+#include "simd.h"
 
 namespace quillset {
 
 namespace {
-
-// Area of the strict intersection of two boxes; boxes that only share an edge or a
-// corner, and any test that meets a NaN, give 0.
-inline float overlapArea(float ax0, float ay0, float ax1, float ay1, float bx0, float by0,
-                         float bx1, float by1) {
-    if (bx1 > ax0 && ax1 > bx0 && by1 > ay0 && ay1 > by0) {
-        const float h = std::max(std::min(ay1, by1) - std::max(ay0, by0), 0.0f);
-        const float w = std::max(std::min(ax1, bx1) - std::max(ax0, bx0), 0.0f);
-        return h * w;
-    }
-    return 0.0f;
-}
 
 struct Box {
     float x0, y0, x1, y1;
@@ -53,125 +36,65 @@ inline float term(const Box& a, const Box& b, float invArea, float weight) {
     return (overlapArea(a.x0, a.y0, a.x1, a.y1, b.x0, b.y0, b.x1, b.y1) * invArea) * weight;
 }
 
-// The four strict tests of overlapArea between a fixed box and a registration. With
-// SSE they run side by side on the registration's four floats, as
-// (x1, y1, -x0, -y0) > (q.x0, q.y0, -q.x1, -q.y1); negation is exact and a NaN
-// fails every comparison either way.
-class OverlapTest {
-public:
-    explicit OverlapTest(const Box& q)
-#if defined(__SSE__)
-        : bound_(_mm_setr_ps(q.x0, q.y0, -q.x1, -q.y1))
-#else
-        : q_(q)
-#endif
-    {
-    }
-
-    bool operator()(const PackedEntry& e) const {
-#if defined(__SSE__)
-        static_assert(offsetof(PackedEntry, y1) == 3 * sizeof(float));
-        const __m128 box = _mm_loadu_ps(&e.x0);
-        const __m128 swapped = _mm_shuffle_ps(box, box, _MM_SHUFFLE(1, 0, 3, 2));
-        const __m128 signs = _mm_setr_ps(0.0f, 0.0f, -0.0f, -0.0f);
-        return _mm_movemask_ps(_mm_cmpgt_ps(_mm_xor_ps(swapped, signs), bound_)) == 0xF;
-#else
-        return e.x1 > q_.x0 && q_.x1 > e.x0 && e.y1 > q_.y0 && q_.y1 > e.y0;
-#endif
-    }
-
-private:
-#if defined(__SSE__)
-    __m128 bound_;
-#else
-    Box q_;
-#endif
-};
-
-}  // namespace
-
 // Sum over every label of the weighted overlap of `box` with that label's object
 // box (occlusion) or current box (overlap), leaving out `skipIndex` (-1 skips none),
 // added in list order.
 template <Box (*OtherBox)(const LabelItem&)>
-static float scanSum(const Quillset& engine, const Box& box, float invArea, float weight,
-                     int32_t skipIndex) {
-    const LabelItem* labels = engine.labels.data();
-    const size_t n = engine.labels.size();
+float scanSum(std::span<const LabelItem> labels, const Box& box, float invArea, float weight,
+              int32_t skipIndex) {
     float sum = 0.0f;
-    for (size_t j = 0; j < n; ++j) {
-        if (labels[j].index == skipIndex) {
+    for (const LabelItem& other : labels) {
+        if (other.index == skipIndex) {
             continue;
         }
-        sum = term(box, OtherBox(labels[j]), invArea, weight) + sum;
+        sum = term(box, OtherBox(other), invArea, weight) + sum;
     }
     return sum;
 }
 
-// The same sum over the labels that the grid's packed form reports for `box`, in
-// its visiting order. Each registration carries the box to measure against: the
-// object box in the initial pass, the current box in an improvement pass.
+// The same sum over the labels that the grid reports for `box`, in its visiting
+// order. Each registration carries the box to measure against: the object box in
+// the initial pass, the current box in an improvement pass.
 template <bool kEveryTerm>
-static float gridSumOf(const SpatialGrid& grid, const Box& box, float invArea, float weight,
-                       int32_t skipIndex) {
+float gridSumOf(const SpatialGrid& grid, const Box& box, float invArea, float weight,
+                int32_t skipIndex) {
     float sum = 0.0f;
-    const OverlapTest overlaps(box);
+    const StrictOverlap overlaps(box.x0, box.y0, box.x1, box.y1);
     grid.visit(box.x0, box.y0, box.x1, box.y1, [&](const PackedEntry& e) {
         if (e.labelIndex == skipIndex) {
             return;
         }
-        if (kEveryTerm || overlaps(e)) {
+        if (kEveryTerm || overlaps(&e.x0)) {
             sum = term(box, Box{e.x0, e.y0, e.x1, e.y1}, invArea, weight) + sum;
         }
     });
     return sum;
 }
 
-[[gnu::always_inline]] inline float gridSum(Quillset& engine, const Box& box, float invArea,
+[[gnu::always_inline]] inline float gridSum(const SpatialGrid& grid, const Box& box, float invArea,
                                             float weight, int32_t skipIndex) {
-    // The query stamp still counts grid queries, although the packed form needs no
-    // stamps to report each label once.
-    engine.nextQueryStamp();
     // A label that does not overlap adds (0 * invArea) * weight. That is a signed
     // zero unless the weight is infinite or NaN, and adding a zero changes no sum
     // (a sum that starts at +0 never becomes -0), so such terms are left out; with
     // an infinite or NaN weight every term counts.
     const float zeroTerm = (0.0f * invArea) * weight;
     if (zeroTerm == 0.0f) {
-        return gridSumOf<false>(engine.grid, box, invArea, weight, skipIndex);
+        return gridSumOf<false>(grid, box, invArea, weight, skipIndex);
     }
-    return gridSumOf<true>(engine.grid, box, invArea, weight, skipIndex);
-}
-
-void Quillset::shuffleVisitOrder() {
-    // Drawn by hand: std::shuffle and std::uniform_int_distribution are free to
-    // draw differently, and the visiting order decides which label moves first.
-    const uint64_t M = 4294967295u;
-    const size_t n = visitOrder.size();
-    for (size_t t = 1; t < n; ++t) {
-        const uint64_t k = static_cast<uint64_t>(t) + 1;
-        uint64_t r;
-        do {
-            r = static_cast<uint64_t>(rng());
-        } while (!(r / k < M / k || M % k == k - 1));
-        const uint64_t j = r % k;
-        if (j != t) {
-            std::swap(visitOrder[t], visitOrder[j]);
-        }
-    }
+    return gridSumOf<true>(grid, box, invArea, weight, skipIndex);
 }
 
 // Roughly the cells that a label's candidates touch: its object box grown on every
 // side by the size of its current box. Only cache hints use it, so it reads nothing
 // but the label record.
-CellRange Quillset::reach(const LabelItem& label) const {
+CellRange reach(const SpatialGrid& grid, const LabelItem& label) {
     const float w = label.boxX1 - label.boxX0;
     const float h = label.boxY1 - label.boxY0;
     return grid.cellRange(label.objX0 - w, label.objY0 - h, label.objX1 + w, label.objY1 + h);
 }
 
 // Cache hints for one label record, which may straddle two lines.
-static void hintRecord(const LabelItem& label) {
+void hintRecord(const LabelItem& label) {
     const char* at = reinterpret_cast<const char*>(&label);
     __builtin_prefetch(at);
     __builtin_prefetch(at + sizeof(LabelItem) - 1);
@@ -180,7 +103,7 @@ static void hintRecord(const LabelItem& label) {
 // Cache hints for a label's candidate run, at most `mostLines` lines of it; kWrite
 // when the pass will write the candidates.
 template <bool kWrite>
-static void hintRun(const Candidate* candidates, const LabelItem& label, size_t mostLines) {
+void hintRun(const Candidate* candidates, const LabelItem& label, size_t mostLines) {
     const char* from = reinterpret_cast<const char*>(candidates + label.firstCandidate);
     const size_t bytes = label.candidateCount * sizeof(Candidate);
     const char* to = from + (bytes < mostLines * 64 ? bytes : mostLines * 64);
@@ -189,11 +112,126 @@ static void hintRun(const Candidate* candidates, const LabelItem& label, size_t 
     }
 }
 
-void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
-    const float overlapWeight = config.costOverlapBase;
+// Every label once, in order of the grid cell where its object's cell range starts;
+// the grid holds the object boxes.
+void orderByCell(const SpatialGrid& grid, std::span<const LabelItem> labels,
+                 std::span<int32_t> order) {
+    // The object grid lists every label once with both first-cell flags: in the
+    // cell where its own range starts. Cells go row by row, so this is the labels
+    // sorted by that cell.
+    const uint32_t both = kFirstRow | kFirstColumn;
+    size_t m = 0;
+    for (const PackedEntry& e : grid) {
+        if ((e.first & both) == both) {
+            order[m++] = e.labelIndex;
+        }
+    }
+    // Labels registered in no cell (a range that wraps past the int32 limits comes
+    // out empty) follow in list order.
+    if (m < labels.size()) {
+        for (const LabelItem& label : labels) {
+            if (grid.cellRange(label.objX0, label.objY0, label.objX1, label.objY1).empty()) {
+                order[m++] = label.index;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void shuffleVisitOrder(std::span<int32_t> order, std::mt19937& rng) {
+    // Drawn by hand: std::shuffle and std::uniform_int_distribution are free to
+    // draw differently.
+    const uint64_t M = 4294967295u;
+    const size_t n = order.size();
+    for (size_t t = 1; t < n; ++t) {
+        const uint64_t k = static_cast<uint64_t>(t) + 1;
+        uint64_t r;
+        do {
+            r = static_cast<uint64_t>(rng());
+        } while (!(r / k < M / k || M % k == k - 1));
+        const uint64_t j = r % k;
+        if (j != t) {
+            std::swap(order[t], order[j]);
+        }
+    }
+}
+
+void fillGrid(SpatialGrid& grid, std::span<const LabelItem> labels, bool objects) {
+    const LabelItem* all = labels.data();
+    const auto count = static_cast<int32_t>(labels.size());
+    if (objects) {
+        grid.build(count, [all](int32_t i) {
+            const LabelItem& l = all[i];
+            return PackedEntry{l.objX0, l.objY0, l.objX1, l.objY1, l.index, 0u};
+        });
+    } else {
+        grid.build(count, [all](int32_t i) {
+            const LabelItem& l = all[i];
+            return PackedEntry{l.boxX0, l.boxY0, l.boxX1, l.boxY1, l.index, 0u};
+        });
+    }
+}
+
+void initialPass(std::span<LabelItem> labels, std::span<Candidate> candidates,
+                 const SpatialGrid* grid, float occludeWeight, std::span<int32_t> order) {
+    // Each label's choice depends on the objects and its own candidates only, so
+    // labels may go in any order: with the grid they go cell by cell, so that
+    // consecutive labels query neighbouring cells.
+    const size_t n = labels.size();
+    if (grid != nullptr) {
+        orderByCell(*grid, labels, order);
+    } else {
+        std::iota(order.begin(), order.end(), 0);
+    }
+    // In cell order the labels' records and candidates lie anywhere: hint the
+    // record, then the candidate run, a few labels ahead.
+    constexpr size_t kAheadLabel = 16;
+    constexpr size_t kAheadRun = 8;
+    constexpr size_t kMostRunLines = 16;
+    for (size_t k = 0; k < n; ++k) {
+        if (grid != nullptr) {
+            if (k + kAheadLabel < n) {
+                hintRecord(labels[order[k + kAheadLabel]]);
+            }
+            if (k + kAheadRun < n) {
+                hintRun<true>(candidates.data(), labels[order[k + kAheadRun]], kMostRunLines);
+            }
+        }
+        LabelItem& label = labels[static_cast<size_t>(order[k])];
+        Candidate* run = candidates.data() + label.firstCandidate;
+        float best = FLT_MAX;
+        int32_t bestIndex = 0;
+        for (int32_t i = 0; i < label.candidateCount; ++i) {
+            Candidate& c = run[i];
+            // Occlusion counts every object, the label's own included.
+            const float occ =
+                grid != nullptr
+                    ? gridSum(*grid, candidateBox(c), c.invArea, occludeWeight, -1)
+                    : scanSum<objectBox>(labels, candidateBox(c), c.invArea, occludeWeight, -1);
+            c.occludeCost = occ;
+            const float total = occ + c.baseCost;
+            if (best > total) {
+                best = total;
+                bestIndex = i;
+            }
+        }
+        const Candidate& chosen = run[bestIndex];
+        label.chosen = bestIndex;
+        label.boxX0 = chosen.boxX0;
+        label.boxY0 = chosen.boxY0;
+        label.boxX1 = chosen.boxX1;
+        label.boxY1 = chosen.boxY1;
+        label.area = chosen.area;
+        label.cost = best;
+    }
+}
+
+uint32_t improvementPass(std::span<LabelItem> labels, std::span<const Candidate> candidates,
+                         std::span<const int32_t> order, SpatialGrid* grid, float overlapWeight) {
     auto overlapSum = [&](const Box& box, float invArea, int32_t self) {
-        return useGrid ? gridSum(*this, box, invArea, overlapWeight, self)
-                       : scanSum<currentBox>(*this, box, invArea, overlapWeight, self);
+        return grid != nullptr ? gridSum(*grid, box, invArea, overlapWeight, self)
+                               : scanSum<currentBox>(labels, box, invArea, overlapWeight, self);
     };
     // The visiting order is random, so every label, its candidates and its cells are
     // far in memory from the last ones. Hints run ahead of the sweep in three steps:
@@ -204,26 +242,25 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
     constexpr size_t kAheadLabel = 12;
     constexpr size_t kAheadStarts = 6;
     constexpr size_t kAheadEntries = 3;
-    const size_t n = visitOrder.size();
-    const int32_t* order = visitOrder.data();
+    const size_t n = order.size();
+    uint32_t changed = 0;
     for (size_t k = 0; k < n; ++k) {
-        if (useGrid) {
+        if (grid != nullptr) {
             if (k + kAheadLabel < n) {
                 hintRecord(labels[order[k + kAheadLabel]]);
             }
             if (k + kAheadStarts < n) {
                 const LabelItem& ahead = labels[order[k + kAheadStarts]];
                 __builtin_prefetch(&candidates[ahead.firstCandidate + ahead.chosen]);
-                grid.prefetchStarts(reach(ahead));
+                grid->prefetchStarts(reach(*grid, ahead));
             }
             if (k + kAheadEntries < n) {
                 const LabelItem& ahead = labels[order[k + kAheadEntries]];
                 hintRun<false>(candidates.data(), ahead, SIZE_MAX / 64);
-                grid.prefetchEntries(reach(ahead));
+                grid->prefetchEntries(reach(*grid, ahead));
             }
         }
-        const int32_t p = order[k];
-        LabelItem& label = labels[static_cast<size_t>(p)];
+        LabelItem& label = labels[static_cast<size_t>(order[k])];
         const Candidate* run = candidates.data() + label.firstCandidate;
         const Candidate& cur = run[label.chosen];
         const float ovl = overlapSum(currentBox(label), cur.invArea, label.index);
@@ -254,11 +291,12 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
         }
         if (bestIndex != -1) {
             const Candidate& chosen = run[bestIndex];
-            if (useGrid) {
+            if (grid != nullptr) {
                 // A label moves at most once per pass, so its box until now is the one
-                // it was registered with; later queries this pass measure the new one.
-                grid.moveLabel(label.index, label.boxX0, label.boxY0, label.boxX1, label.boxY1,
-                               chosen.boxX0, chosen.boxY0, chosen.boxX1, chosen.boxY1);
+                // it was registered with; later queries this pass find it through
+                // those cells and measure its new box.
+                grid->moveLabel(label.index, label.boxX0, label.boxY0, label.boxX1, label.boxY1,
+                                chosen.boxX0, chosen.boxY0, chosen.boxX1, chosen.boxY1);
             }
             label.chosen = bestIndex;
             label.boxX0 = chosen.boxX0;
@@ -269,43 +307,7 @@ void Quillset::improveSweep(bool useGrid, uint32_t& changed) {
             ++changed;
         }
     }
-}
-
-void Quillset::buildGrid(bool objects) {
-    const LabelItem* all = labels.data();
-    if (objects) {
-        grid.build(static_cast<int32_t>(labels.size()), [all](int32_t i) {
-            const LabelItem& l = all[i];
-            return PackedEntry{l.objX0, l.objY0, l.objX1, l.objY1, l.index, 0u};
-        });
-    } else {
-        grid.build(static_cast<int32_t>(labels.size()), [all](int32_t i) {
-            const LabelItem& l = all[i];
-            return PackedEntry{l.boxX0, l.boxY0, l.boxX1, l.boxY1, l.index, 0u};
-        });
-    }
-}
-
-void Quillset::orderByCell(int32_t* order) const {
-    // The packed object grid lists every label once with both first-cell flags: in
-    // the cell where its own range starts. Cells go row by row, so this is the
-    // labels sorted by that cell.
-    const uint32_t both = kFirstRow | kFirstColumn;
-    size_t m = 0;
-    for (const PackedEntry& e : grid.packed) {
-        if ((e.first & both) == both) {
-            order[m++] = e.labelIndex;
-        }
-    }
-    // Labels registered in no cell (a range that wraps past the int32 limits comes
-    // out empty) follow in list order.
-    if (m < labels.size()) {
-        for (const LabelItem& label : labels) {
-            if (grid.cellRange(label.objX0, label.objY0, label.objX1, label.objY1).empty()) {
-                order[m++] = label.index;
-            }
-        }
-    }
+    return changed;
 }
 
 void Quillset::solve() {
@@ -313,90 +315,34 @@ void Quillset::solve() {
         return;
     }
     const size_t n = labels.size();
-    if (visitStamps.size() < n) {
-        visitStamps.resize(n, 0);
-    }
-
+    const std::span<LabelItem> labelSpan(labels.data(), n);
+    const std::span<Candidate> candidateSpan(candidates.data(), candidates.size());
     // The threshold is widened to 64 bits and compared unsigned: 0 always uses the
     // grid, a negative threshold never does.
-    bool useGrid = static_cast<uint64_t>(n) >=
-                   static_cast<uint64_t>(static_cast<int64_t>(config.spatialIndexThreshold));
-    if (useGrid) {
+    const bool wantGrid = static_cast<uint64_t>(n) >=
+                          static_cast<uint64_t>(static_cast<int64_t>(config.spatialIndexThreshold));
+    SpatialGrid* useGrid = nullptr;
+    if (wantGrid) {
         const int32_t cellSize = config.gridSize < 1 ? 100 : config.gridSize;
         // A canvas without cells (width or height below 1) falls back to the scan
         // for this solve, so that costs are still counted.
-        useGrid = grid.configure(canvasWidth, canvasHeight, cellSize);
-        if (useGrid) {
-            buildGrid(/*objects=*/true);
+        if (grid.configure(canvasWidth, canvasHeight, cellSize)) {
+            useGrid = &grid;
+            fillGrid(grid, labelSpan, /*objects=*/true);
         }
     }
 
-    // Initial pass: base cost plus occlusion of every object, the label's own
-    // included; the earlier candidate wins a tie. Each label's choice depends on the
-    // objects and its own candidates only, so labels may go in any order: with the
-    // grid they go cell by cell, and consecutive labels query neighbouring cells.
     visitOrder.resize(n);
-    int32_t* order = visitOrder.data();
-    if (useGrid) {
-        orderByCell(order);
-    } else {
-        std::iota(visitOrder.begin(), visitOrder.end(), 0);
-    }
-    const float occludeWeight = config.costOccludeObj;
-    // In cell order the labels' records and candidates lie anywhere: hint the
-    // record, then the candidate run, a few labels ahead.
-    constexpr size_t kInitialAheadLabel = 16;
-    constexpr size_t kInitialAheadRun = 8;
-    constexpr size_t kMostRunLines = 16;
-    for (size_t k = 0; k < n; ++k) {
-        if (useGrid) {
-            if (k + kInitialAheadLabel < n) {
-                hintRecord(labels[order[k + kInitialAheadLabel]]);
-            }
-            if (k + kInitialAheadRun < n) {
-                hintRun<true>(candidates.data(), labels[order[k + kInitialAheadRun]],
-                              kMostRunLines);
-            }
-        }
-        LabelItem& label = labels[static_cast<size_t>(order[k])];
-        Candidate* run = candidates.data() + label.firstCandidate;
-        float best = FLT_MAX;
-        int32_t bestIndex = 0;
-        for (int32_t i = 0; i < label.candidateCount; ++i) {
-            Candidate& c = run[i];
-            const float occ =
-                useGrid ? gridSum(*this, candidateBox(c), c.invArea, occludeWeight, -1)
-                        : scanSum<objectBox>(*this, candidateBox(c), c.invArea, occludeWeight, -1);
-            c.occludeCost = occ;
-            const float total = occ + c.baseCost;
-            if (best > total) {
-                best = total;
-                bestIndex = i;
-            }
-        }
-        const Candidate& chosen = run[bestIndex];
-        label.chosen = bestIndex;
-        label.boxX0 = chosen.boxX0;
-        label.boxY0 = chosen.boxY0;
-        label.boxX1 = chosen.boxX1;
-        label.boxY1 = chosen.boxY1;
-        label.area = chosen.area;
-        label.cost = best;
-    }
+    initialPass(labelSpan, candidateSpan, useGrid, config.costOccludeObj, visitOrder);
 
-    visitOrder.resize(n);
     std::iota(visitOrder.begin(), visitOrder.end(), 0);
-
     for (int32_t pass = 0; pass < config.maxIterations;) {
-        shuffleVisitOrder();
-        // The grid holds the boxes of the start of the pass and is not updated when
-        // a label moves within it.
-        if (useGrid) {
-            buildGrid(/*objects=*/false);
+        shuffleVisitOrder(visitOrder, rng);
+        if (useGrid != nullptr) {
+            fillGrid(grid, labelSpan, /*objects=*/false);
         }
-        uint32_t changed = 0;
-        improveSweep(useGrid, changed);
-        if (changed == 0) {
+        if (improvementPass(labelSpan, candidateSpan, visitOrder, useGrid,
+                            config.costOverlapBase) == 0) {
             break;
         }
         ++pass;

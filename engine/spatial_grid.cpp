@@ -1,6 +1,5 @@
 #include "spatial_grid.h"
 
-#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -19,14 +18,10 @@ bool SpatialGrid::configure(int32_t w, int32_t h, int32_t cellSize) {
     if (newRows < 1 || newCols < 1) {
         return false;
     }
-    // The product is formed in 64 bits: a 32-bit product would overflow for a big
-    // canvas with small cells and size the heads wrongly.
-    const int64_t cells = static_cast<int64_t>(newRows) * newCols;
-    if (cells > std::numeric_limits<int32_t>::max()) {
+    // Formed in 64 bits: a 32-bit product would overflow for a big canvas with small
+    // cells.
+    if (static_cast<int64_t>(newRows) * newCols > std::numeric_limits<int32_t>::max()) {
         throw std::bad_alloc();
-    }
-    if (static_cast<size_t>(cells) > cellHeads.size()) {
-        cellHeads.resize(static_cast<size_t>(cells), -1);
     }
     rows = newRows;
     cols = newCols;
@@ -37,30 +32,6 @@ bool SpatialGrid::configure(int32_t w, int32_t h, int32_t cellSize) {
     invCellWidth = 1.0f / cellWidth;
     invCellHeight = 1.0f / cellHeight;
     return true;
-}
-
-void SpatialGrid::reset() {
-    const int64_t cells = std::min<int64_t>(cellsInUse(), static_cast<int64_t>(cellHeads.size()));
-    std::fill(cellHeads.begin(), cellHeads.begin() + cells, -1);
-    entries.clear();
-}
-
-void SpatialGrid::insert(int32_t labelIndex, float x0, float y0, float x1, float y1) {
-    const CellRange range = cellRange(x0, y0, x1, y1);
-    if (range.empty()) {
-        return;
-    }
-    for (int32_t row = range.rowLo; row <= range.rowHi; ++row) {
-        int32_t* heads = cellHeads.data() + static_cast<int64_t>(row) * cols;
-        for (int32_t col = range.colLo; col <= range.colHi; ++col) {
-            // Entry positions are 32-bit; a pool past that cannot be chained.
-            if (entries.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-                throw std::bad_alloc();
-            }
-            entries.push_back(GridEntry{labelIndex, heads[col]});
-            heads[col] = static_cast<int32_t>(entries.size() - 1);
-        }
-    }
 }
 
 void SpatialGrid::moveLabel(int32_t labelIndex, float regX0, float regY0, float regX1, float regY1,

@@ -1,24 +1,20 @@
 // Uniform grid of square cells over the canvas, used by the solver to find the
 // labels whose boxes can touch a given box without scanning every label.
 //
-// Larger cells mean fewer cells per box but more labels per cell to test; the cell
-// size is the caller's choice. The grid has two forms that visit labels in the
-// same order (cells row by row from the top, columns left to right, newest entry
-// first in a cell, each label once per query):
+// A label is registered in every cell that its box touches. The grid is filled in
+// one go from every label's box by a counting sort: each cell's registrations lie
+// together, newest label first, and each carries a copy of the label's box, so that
+// a query reads memory in order and never looks a label up.
 //
-// - Chained (insert / query): registrations of all cells share one pooled entry
-//   list, chained per cell from a head index; labels can be added one at a time.
-//   It stores label indices only, and a query reports each label once by
-//   comparing a per-label stamp with the query's stamp.
-// - Packed (build / visit): filled in one go from every label's box by a counting
-//   sort, each cell's registrations contiguous and carrying a copy of the box, so
-//   that a query reads memory in order instead of chasing chains and looking
-//   boxes up label by label. A label's first visit is recognised from flags set
-//   at build time instead of stamps. This is the form the solver uses.
-//
-// Neither form allocates once its lists have grown to the largest size used.
+// A query reports each label once, in this order: cells row by row from the top,
+// columns left to right, newest registration first in a cell, each label at its
+// first encounter. The solver adds its float cost terms in this order, so it is part
+// of the results. A label's first encounter is recognised without per-query state:
+// it is the first cell, row-major, of the overlap of the label's cell range with
+// the query's, which flags set at build time identify.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -30,11 +26,6 @@
 
 namespace quillset {
 
-struct GridEntry {
-    int32_t labelIndex;
-    int32_t next;  // next older entry of the same cell, -1 at the end
-};
-
 // Inclusive cell range of a box; empty when lo > hi on either axis.
 struct CellRange {
     int32_t colLo;
@@ -44,8 +35,8 @@ struct CellRange {
     bool empty() const { return rowLo > rowHi || colLo > colHi; }
 };
 
-// One registration of the packed form: the label's box, and whether this cell is
-// in the first column or the first row of the label's own cell range.
+// One registration: the label's box, and whether this cell is in the first column
+// or the first row of the label's own cell range.
 struct PackedEntry {
     float x0;
     float y0;
@@ -60,31 +51,28 @@ constexpr uint32_t kFirstRow = 2u;
 
 class SpatialGrid {
 public:
-    int32_t rows = 0;
-    int32_t cols = 0;
-    float cellWidth = 100.0f;
-    float cellHeight = 100.0f;
-    float invCellWidth = 0.01f;
-    float invCellHeight = 0.01f;
-    std::vector<int32_t> cellHeads;
-    std::vector<GridEntry> entries;
-
-    SpatialGrid() { entries.reserve(4096); }
-
     // Sizes the grid for a w x h canvas with square cells of `cellSize` (>= 1).
     // Returns false, touching nothing, when the canvas has no cells (rows or cols
     // below 1, as for a width or height below 1). Throws std::bad_alloc, touching
     // nothing, when rows x cols does not fit a signed 32-bit count.
     bool configure(int32_t w, int32_t h, int32_t cellSize);
 
-    // Empties every cell in use and the entry pool, keeping capacities.
-    void reset();
+    int32_t rowCount() const { return rows; }
+    int32_t columnCount() const { return cols; }
+    float cellSize() const { return cellWidth; }
+    float inverseCellSize() const { return invCellWidth; }
 
+    // The registrations of the last build, cell by cell in row-major order.
+    const PackedEntry* begin() const { return packed.data(); }
+    const PackedEntry* end() const { return packed.data() + packed.size(); }
+
+    // The cells a box touches. Cell coordinates come from multiplying by the stored
+    // reciprocal and truncating toward zero (NaN and out-of-range products give
+    // INT32_MIN); the smaller-of comes first, then the larger-of with 0, so
+    // coordinates off the canvas fall into the first or last column or row.
     CellRange cellRange(float x0, float y0, float x1, float y1) const {
         const int32_t lastCol = wrapAdd(cols, -1);
         const int32_t lastRow = wrapAdd(rows, -1);
-        // The smaller-of first, then the larger-of with 0: coordinates off the canvas
-        // fall into the first or last column or row.
         auto clampTo = [](int32_t v, int32_t last) {
             const int32_t below = v < last ? v : last;
             return below > 0 ? below : 0;
@@ -97,53 +85,15 @@ public:
         };
     }
 
-    // Registers a label in every cell its box touches; newest entry first per cell.
-    void insert(int32_t labelIndex, float x0, float y0, float x1, float y1);
-
-    // Calls visit(labelIndex) once for each label registered in the cells of the
-    // box that is not yet stamped with `stamp`. Cells go row by row from the top,
-    // columns left to right, newest entry first: this order fixes the order of the
-    // solver's float additions. The stamp is set before the visitor runs.
-    template <class Visitor>
-    void query(float x0, float y0, float x1, float y1, std::vector<int32_t>& visitStamps,
-               int32_t stamp, Visitor&& visit) const {
-        const CellRange range = cellRange(x0, y0, x1, y1);
-        if (range.empty()) {
-            return;
-        }
-        const GridEntry* pool = entries.data();
-        int32_t* stamps = visitStamps.data();
-        for (int32_t row = range.rowLo; row <= range.rowHi; ++row) {
-            const int32_t* heads = cellHeads.data() + static_cast<int64_t>(row) * cols;
-            for (int32_t col = range.colLo; col <= range.colHi; ++col) {
-                for (int32_t e = heads[col]; e != -1; e = pool[e].next) {
-                    const int32_t label = pool[e].labelIndex;
-                    if (stamps[label] == stamp) {
-                        continue;
-                    }
-                    stamps[label] = stamp;
-                    visit(label);
-                }
-            }
-        }
-    }
-
-    // Packed form: cellStart[c] .. cellStart[c + 1] are the registrations of cell c
-    // in `packed`, row-major, newest label first. Every build overwrites all of
-    // `packed`, so it grows without keeping or clearing what it held.
-    std::vector<uint32_t> cellStart;
-    GrowList<PackedEntry> packed;
-
-    // Fills the packed form with labels 0 .. count - 1, in that order of insertion;
-    // boxOf(i) gives label i's box as a PackedEntry (labelIndex and box set). The
-    // grid must be configured with at least one cell. Throws std::bad_alloc when
-    // the registrations do not fit 32-bit positions.
+    // Registers labels 0 .. count - 1 in that order of insertion, replacing what
+    // the grid held; boxOf(i) gives label i's box as a PackedEntry (labelIndex and
+    // box set). The grid must be configured with at least one cell. Throws
+    // std::bad_alloc when the registrations do not fit 32-bit positions.
     template <class BoxOf>
     void build(int32_t count, BoxOf&& boxOf);
 
-    // Calls visit(entry) once for each label registered in the packed form in the
-    // cells of the box, in the visiting order above: a label is reported in the
-    // first cell, row-major, of the overlap of its cell range with the box's.
+    // Calls visitor(entry) once for each label registered in the cells of the box,
+    // in the visiting order above.
     template <class Visitor>
     void visit(float x0, float y0, float x1, float y1, Visitor&& visitor) const {
         const CellRange range = cellRange(x0, y0, x1, y1);
@@ -174,52 +124,31 @@ public:
         }
     }
 
-    // Cache hints for a query to come over the cells of `range` (from cellRange):
-    // first the cell starts, then, once those are at hand, the registrations. They
-    // change nothing; a range of many cells is hinted only in part.
-    void prefetchStarts(const CellRange& range) const {
-        if (range.empty()) {
-            return;
-        }
-        const int32_t rowHi = range.rowHi < range.rowLo + 3 ? range.rowHi : range.rowLo + 3;
-        for (int32_t row = range.rowLo; row <= rowHi; ++row) {
-            const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
-            prefetch(cells + range.colLo);
-            prefetch(cells + range.colHi + 1);
-        }
-    }
-    void prefetchEntries(const CellRange& range) const {
-        if (range.empty()) {
-            return;
-        }
-        const int32_t rowHi = range.rowHi < range.rowLo + 3 ? range.rowHi : range.rowLo + 3;
-        for (int32_t row = range.rowLo; row <= rowHi; ++row) {
-            const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
-            const char* from = reinterpret_cast<const char*>(packed.data() + cells[range.colLo]);
-            const char* to = reinterpret_cast<const char*>(packed.data() + cells[range.colHi + 1]);
-            // At most eight lines of 64 bytes per row.
-            const char* last = to - from > 8 * 64 ? from + 8 * 64 : to;
-            for (const char* line = from; line < last; line += 64) {
-                prefetch(line);
-            }
-        }
-    }
-
-    // Rewrites the box of a label's packed registrations to (x0, y0, x1, y1). They
-    // stay in the cells of the box the label was built with, (regX0 .. regY1).
+    // Rewrites the box of a label's registrations to (x0, y0, x1, y1). They stay in
+    // the cells of the box the label was built with, (regX0 .. regY1).
     void moveLabel(int32_t labelIndex, float regX0, float regY0, float regX1, float regY1, float x0,
                    float y0, float x1, float y1);
 
-private:
-    int64_t cellsInUse() const;
+    // Cache hints for a query to come over the cells of `range`: first the cell
+    // starts, then, once those are at hand, the registrations. They change nothing;
+    // a range of many cells is hinted only in part.
+    void prefetchStarts(const CellRange& range) const;
+    void prefetchEntries(const CellRange& range) const;
 
-    static void prefetch(const void* address) {
-#if defined(__GNUC__)
-        __builtin_prefetch(address);
-#else
-        (void)address;
-#endif
-    }
+private:
+    int32_t rows = 0;
+    int32_t cols = 0;
+    float cellWidth = 100.0f;
+    float cellHeight = 100.0f;
+    float invCellWidth = 0.01f;
+    float invCellHeight = 0.01f;
+    // cellStart[c] .. cellStart[c + 1] are the registrations of cell c in `packed`.
+    // Every build overwrites all of `packed`, so it grows without keeping or
+    // clearing what it held.
+    std::vector<uint32_t> cellStart;
+    GrowList<PackedEntry> packed;
+
+    int64_t cellsInUse() const;
 };
 
 template <class BoxOf>
@@ -271,6 +200,50 @@ void SpatialGrid::build(int32_t count, BoxOf&& boxOf) {
                 b.first = rowFlag | (col == r.colLo ? kFirstColumn : 0u);
                 pool[--cellsOfRow[col]] = b;
             }
+        }
+    }
+}
+
+namespace grid_detail {
+
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+// Hints cover at most the first four rows of a range.
+inline constexpr int32_t kHintedRows = 4;
+
+}  // namespace grid_detail
+
+inline void SpatialGrid::prefetchStarts(const CellRange& range) const {
+    if (range.empty()) {
+        return;
+    }
+    const int32_t rowHi = std::min(range.rowHi, range.rowLo + grid_detail::kHintedRows - 1);
+    for (int32_t row = range.rowLo; row <= rowHi; ++row) {
+        const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
+        grid_detail::prefetch(cells + range.colLo);
+        grid_detail::prefetch(cells + range.colHi + 1);
+    }
+}
+
+inline void SpatialGrid::prefetchEntries(const CellRange& range) const {
+    if (range.empty()) {
+        return;
+    }
+    const int32_t rowHi = std::min(range.rowHi, range.rowLo + grid_detail::kHintedRows - 1);
+    for (int32_t row = range.rowLo; row <= rowHi; ++row) {
+        const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
+        const char* from = reinterpret_cast<const char*>(packed.data() + cells[range.colLo]);
+        const char* to = reinterpret_cast<const char*>(packed.data() + cells[range.colHi + 1]);
+        // At most eight lines of 64 bytes per row.
+        const char* last = to - from > 8 * 64 ? from + 8 * 64 : to;
+        for (const char* line = from; line < last; line += 64) {
+            grid_detail::prefetch(line);
         }
     }
 }

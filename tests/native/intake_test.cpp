@@ -55,12 +55,12 @@ TEST(Intake, WorkedExampleCandidatesInOrder) {
     // Four tiers at 16, 14, 12 and 12 points, each a copy of tier 0 a further
     // costScaleTier dearer.
     const int16_t fontSizes[4] = {16, 14, 12, 12};
-    ASSERT_EQ(engine.candidates.size(), 48u);
-    ASSERT_EQ(engine.labels.size(), 1u);
-    EXPECT_EQ(engine.labels[0].candidateCount, 48);
+    ASSERT_EQ(engine.candidateRecords().size(), 48u);
+    ASSERT_EQ(engine.labelRecords().size(), 1u);
+    EXPECT_EQ(engine.labelRecords()[0].candidateCount, 48);
     for (size_t tier = 0; tier < 4; ++tier) {
         for (size_t i = 0; i < 12; ++i) {
-            const Candidate& c = engine.candidates[tier * 12 + i];
+            const Candidate& c = engine.candidateRecords()[tier * 12 + i];
             const Expected& e = tier0[i];
             SCOPED_TRACE(testing::Message() << "tier " << tier << " candidate " << i);
             EXPECT_EQ((std::vector<float>{c.boxX0, c.boxY0, c.boxX1, c.boxY1, c.baseCost,
@@ -86,15 +86,15 @@ TEST(Intake, FallbackCandidate) {
         });
         engine.add(1, 1, 5, 5, "label", baseFontSize);
         EXPECT_EQ(calls, baseFontSize == 8 ? 0 : 4);
-        ASSERT_EQ(engine.candidates.size(), 1u);
-        const Candidate& c = engine.candidates[0];
+        ASSERT_EQ(engine.candidateRecords().size(), 1u);
+        const Candidate& c = engine.candidateRecords()[0];
         EXPECT_EQ((std::vector<float>{c.boxX0, c.boxY0, c.boxX1, c.boxY1, c.baseCost, c.occludeCost,
                                       c.area, c.invArea}),
                   (std::vector<float>{0, 0, 0, 0, 1e9f, 0, 0.1f, 10.0f}));
         EXPECT_EQ(c.fontSize, fontSize);
         EXPECT_EQ(c.textAscent, 0);
-        EXPECT_EQ(engine.labels[0].candidateCount, 1);
-        EXPECT_EQ(engine.labels[0].cost, 1e9f);
+        EXPECT_EQ(engine.labelRecords()[0].candidateCount, 1);
+        EXPECT_EQ(engine.labelRecords()[0].cost, 1e9f);
     }
 }
 
@@ -104,14 +104,15 @@ TEST(Intake, LabelItemTakesItsFirstCandidate) {
     Quillset engine(1000, 1000, fixedSize, config);
     engine.add(100, 100, 300, 200, "a", 16);
     engine.add(100.5f, 19.5f, 299.2f, 90.0f, "b", 16);  // no top anchor: starts right
-    ASSERT_EQ(engine.labels.size(), 2u);
+    ASSERT_EQ(engine.labelRecords().size(), 2u);
     const struct {
         int32_t firstCandidate;
         float x0, y0, cost;
     } expected[] = {{0, 100, 80, 50}, {48, 300, 19, 10}};
     for (int32_t i = 0; i < 2; ++i) {
-        const LabelItem& label = engine.labels[static_cast<size_t>(i)];
-        const Candidate& first = engine.candidates[static_cast<size_t>(label.firstCandidate)];
+        const LabelItem& label = engine.labelRecords()[static_cast<size_t>(i)];
+        const Candidate& first =
+            engine.candidateRecords()[static_cast<size_t>(label.firstCandidate)];
         EXPECT_EQ(label.index, i);
         EXPECT_EQ(label.firstCandidate, expected[i].firstCandidate);
         EXPECT_EQ(label.chosen, 0);
@@ -123,8 +124,8 @@ TEST(Intake, LabelItemTakesItsFirstCandidate) {
         EXPECT_EQ(first.boxY0, expected[i].y0);
         EXPECT_EQ(label.cost, expected[i].cost);
     }
-    EXPECT_EQ(engine.labels[1].firstCandidate + engine.labels[1].candidateCount,
-              static_cast<int32_t>(engine.candidates.size()));
+    EXPECT_EQ(engine.labelRecords()[1].firstCandidate + engine.labelRecords()[1].candidateCount,
+              static_cast<int32_t>(engine.candidateRecords().size()));
 }
 
 TEST(Intake, FailedAddLeavesItsCandidatesBehind) {
@@ -134,13 +135,13 @@ TEST(Intake, FailedAddLeavesItsCandidatesBehind) {
         return TextSize{46, 12, 4};
     });
     EXPECT_THROW(engine.add(100, 100, 300, 200, "x", 16), std::runtime_error);
-    EXPECT_TRUE(engine.labels.empty());
-    EXPECT_EQ(engine.candidates.size(), 24u);  // tiers 0 and 1
+    EXPECT_TRUE(engine.labelRecords().empty());
+    EXPECT_EQ(engine.candidateRecords().size(), 24u);  // tiers 0 and 1
     engine.add(100, 100, 300, 200, "y", 16);
-    ASSERT_EQ(engine.labels.size(), 1u);
-    EXPECT_EQ(engine.labels[0].index, 0);
-    EXPECT_EQ(engine.labels[0].firstCandidate, 24);
-    EXPECT_EQ(engine.labels[0].candidateCount, 48);
+    ASSERT_EQ(engine.labelRecords().size(), 1u);
+    EXPECT_EQ(engine.labelRecords()[0].index, 0);
+    EXPECT_EQ(engine.labelRecords()[0].firstCandidate, 24);
+    EXPECT_EQ(engine.labelRecords()[0].candidateCount, 48);
     EXPECT_EQ(engine.layout().size(), 1u);
 }
 
@@ -160,24 +161,24 @@ TEST(Intake, NestedCallsFromTheMeasuringFunctionAreRefused) {
     });
     self = &engine;
     engine.add(500, 500, 600, 600, "before", 16);
-    const size_t before = engine.candidates.size();
+    const size_t before = engine.candidateRecords().size();
     for (const bool clear : {false, true}) {
         nestedClear = clear;
         EXPECT_THROW(engine.add(100, 100, 300, 200, "outer", 16), std::runtime_error);
-        EXPECT_EQ(engine.labels.size(), 1u);
-        EXPECT_EQ(engine.candidates.size(), before);
+        EXPECT_EQ(engine.labelRecords().size(), 1u);
+        EXPECT_EQ(engine.candidateRecords().size(), before);
     }
     // A refused nested call changes nothing, so the outer add completes intact.
     swallow = true;
     engine.add(100, 100, 300, 200, "outer", 16);
-    ASSERT_EQ(engine.labels.size(), 2u);
-    EXPECT_EQ(engine.labels[1].index, 1);
-    EXPECT_EQ(engine.labels[1].firstCandidate, static_cast<int32_t>(before));
-    EXPECT_EQ(engine.candidates.size(), before + 48);
+    ASSERT_EQ(engine.labelRecords().size(), 2u);
+    EXPECT_EQ(engine.labelRecords()[1].index, 1);
+    EXPECT_EQ(engine.labelRecords()[1].firstCandidate, static_cast<int32_t>(before));
+    EXPECT_EQ(engine.candidateRecords().size(), before + 48);
     // The refusal ends with the outer call.
     engine.add(0, 100, 10, 110, "after", 16);
     engine.clear();
-    EXPECT_TRUE(engine.labels.empty());
+    EXPECT_TRUE(engine.labelRecords().empty());
 }
 
 }  // namespace

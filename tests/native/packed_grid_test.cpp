@@ -1,5 +1,6 @@
-// The grid's packed form against its chained form: same labels, same order, for
-// every query, since the order fixes the order of the solver's float additions.
+// The grid against the plain statement of its visiting rule (chained_grid.h): same
+// labels, same order, for every query, since the order fixes the order of the
+// solver's float additions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "chained_grid.h"
 #include "engine/spatial_grid.h"
 
 namespace quillset {
@@ -38,7 +40,9 @@ Box randomBox(std::mt19937& rng, float w, float h) {
     return {x, y, x + 80.0f * unit(rng), y + 25.0f * unit(rng)};
 }
 
-std::vector<int32_t> chained(const SpatialGrid& grid, const Box& q, std::vector<int32_t>& stamps,
+using testing_reference::ChainedGrid;
+
+std::vector<int32_t> chained(const ChainedGrid& grid, const Box& q, std::vector<int32_t>& stamps,
                              int32_t stamp) {
     std::vector<int32_t> seen;
     grid.query(q.x0, q.y0, q.x1, q.y1, stamps, stamp, [&](int32_t j) { seen.push_back(j); });
@@ -51,7 +55,7 @@ std::vector<int32_t> packed(const SpatialGrid& grid, const Box& q) {
     return seen;
 }
 
-TEST(PackedGrid, VisitsLikeTheChainedForm) {
+TEST(PackedGrid, VisitsLikeTheChainedRule) {
     const struct {
         int32_t w, h, cell, labels;
     } cases[] = {{1000, 600, 100, 300},
@@ -64,24 +68,26 @@ TEST(PackedGrid, VisitsLikeTheChainedForm) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " cell " << c.cell);
         std::vector<Box> boxes;
         SpatialGrid grid;
+        ChainedGrid reference;
         ASSERT_TRUE(grid.configure(c.w, c.h, c.cell));
-        grid.reset();
+        reference.configure(c.w, c.h, c.cell);
+        reference.reset();
         for (int32_t i = 0; i < c.labels; ++i) {
             boxes.push_back(randomBox(rng, static_cast<float>(c.w), static_cast<float>(c.h)));
-            grid.insert(i, boxes[i].x0, boxes[i].y0, boxes[i].x1, boxes[i].y1);
+            reference.insert(i, boxes[i].x0, boxes[i].y0, boxes[i].x1, boxes[i].y1);
         }
         grid.build(c.labels, [&](int32_t i) {
             return PackedEntry{boxes[i].x0, boxes[i].y0, boxes[i].x1, boxes[i].y1, i, 0u};
         });
-        ASSERT_EQ(grid.packed.size(), grid.entries.size());
+        ASSERT_EQ(static_cast<size_t>(grid.end() - grid.begin()), reference.entries.size());
         std::vector<int32_t> stamps(boxes.size(), 0);
         for (int32_t q = 1; q <= 400; ++q) {
             const Box box = randomBox(rng, static_cast<float>(c.w), static_cast<float>(c.h));
-            ASSERT_EQ(packed(grid, box), chained(grid, box, stamps, q))
+            ASSERT_EQ(packed(grid, box), chained(reference, box, stamps, q))
                 << box.x0 << ", " << box.y0 << ", " << box.x1 << ", " << box.y1;
         }
         // Every registration carries its label's box.
-        for (const PackedEntry& e : grid.packed) {
+        for (const PackedEntry& e : grid) {
             const Box& b = boxes[e.labelIndex];
             EXPECT_TRUE(e.x0 == b.x0 || (std::isnan(e.x0) && std::isnan(b.x0)));
             EXPECT_EQ(e.y1, b.y1);
@@ -105,7 +111,7 @@ TEST(PackedGrid, MovedLabelKeepsItsCellsWithTheNewBox) {
     EXPECT_EQ(seen[0].x0, 700.0f);
     EXPECT_EQ(seen[0].y1, 510.0f);
     EXPECT_EQ(seen[1].labelIndex, 1);
-    for (const PackedEntry& e : grid.packed) {
+    for (const PackedEntry& e : grid) {
         EXPECT_EQ(e.x1, e.labelIndex == 0 ? 720.0f : 160.0f);
     }
     int found = 0;
