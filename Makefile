@@ -8,7 +8,7 @@ setup:
 	@tools/setup.sh
 
 demo: setup
-	@PYTHONPATH=build $(PY) demo/demo.py
+	@PYTHONPATH=build:python $(PY) demo/demo.py
 
 test: setup test-native test-python lint test-wheel
 

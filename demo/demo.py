@@ -5,18 +5,13 @@ from __future__ import annotations
 
 import argparse
 import os
-import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.path[:0] = [HERE, os.path.join(ROOT, "python")]
+from PIL import Image, ImageDraw
+from scene import make_scene
 
-from PIL import Image, ImageDraw  # noqa: E402
-from scene import make_scene  # noqa: E402
-
-import quillset  # noqa: E402
-from quillset_extras import (  # noqa: E402
+import quillset
+from quillset_extras import (
     Box,
     Memoized,
     Quality,
@@ -25,7 +20,9 @@ from quillset_extras import (  # noqa: E402
     overlapping_label_pairs,
     quality,
 )
-from quillset_extras.pillow import PillowFonts  # noqa: E402
+from quillset_extras.pillow import PillowFonts
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 Item = tuple[float, float, float, float, str, int]
 FOOTER = 30

@@ -8,6 +8,7 @@ import random
 from collections.abc import Sequence
 
 import quillset
+from quillset_extras import fixed_advance
 
 Item = tuple[float, float, float, float, str, int]
 """An object box (left, top, right, bottom), its label text and base font size."""
@@ -19,13 +20,8 @@ WORDS = (
 )  # fmt: skip
 
 
-def measure(text: str, font_size: int) -> quillset.TextSize:
-    """Fixed-advance text metrics: 0.55 em per character, ascent 0.75 em, descent 0.25 em."""
-    return quillset.TextSize(
-        math.ceil(0.55 * font_size * len(text)),
-        math.ceil(0.75 * font_size),
-        math.ceil(0.25 * font_size),
-    )
+measure = fixed_advance(0.55, 0.75, 0.25)
+"""Fixed-advance text metrics: 0.55 em per character, ascent 0.75 em, descent 0.25 em."""
 
 
 def make_scene(

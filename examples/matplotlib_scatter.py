@@ -6,7 +6,6 @@ measuring every label with the figure's own renderer, and saves the figure.
 
 from __future__ import annotations
 
-import os
 import random
 import sys
 
@@ -15,8 +14,6 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-# From a checkout the companion package is in python/; a wheel install has it already.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 from quillset_extras.mpl import label_points  # noqa: E402
 
 ELEMENTS = (

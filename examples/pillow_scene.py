@@ -6,13 +6,13 @@ that Pillow ships (no font file needed), and draws the map to a PNG.
 
 from __future__ import annotations
 
-import math
 import random
 import sys
 
-from PIL import Image, ImageDraw, ImageFont
+from PIL import Image, ImageDraw
 
 import quillset
+from quillset_extras.pillow import PillowFonts
 
 WIDTH, HEIGHT = 720, 440
 NAMES = [
@@ -28,27 +28,16 @@ AREAS = [
     ("Harbour", (600, 330, 700, 420)),
 ]
 
-fonts: dict[int, ImageFont.FreeTypeFont | ImageFont.ImageFont] = {}
-
-
-def font(size: int) -> ImageFont.FreeTypeFont | ImageFont.ImageFont:
-    if size not in fonts:
-        fonts[size] = ImageFont.load_default(size=size)  # Pillow's own font
-    return fonts[size]
-
-
-def measure(text: str, size: int) -> quillset.TextSize:
-    """The text's advance width, its height above the baseline and below it."""
-    left, top, right, bottom = font(size).getbbox(text, anchor="ls")
-    width = max(font(size).getlength(text), right)
-    return quillset.TextSize(math.ceil(width), math.ceil(-top), math.ceil(bottom))
+# Pillow's own font, which needs no file: one face to measure the labels with and
+# to draw them with.
+fonts = PillowFonts()
 
 
 def main(out: str) -> None:
     rng = random.Random(3)
     towns = [(rng.uniform(20, WIDTH - 20), rng.uniform(20, HEIGHT - 20)) for _ in NAMES]
 
-    engine = quillset.Quillset(WIDTH, HEIGHT, measure)
+    engine = quillset.Quillset(WIDTH, HEIGHT, fonts.measure)
     for name, (l, t, r, b) in AREAS:
         engine.add(l, t, r, b, name, 15)
     for name, (x, y) in zip(NAMES, towns, strict=True):
@@ -69,7 +58,7 @@ def main(out: str) -> None:
         # The text's baseline lies textAscent below the top padding.
         x = result.left + result.padding_x
         y = result.top + result.padding_y + result.textAscent
-        draw.text((x, y), text, font=font(result.fontSize), anchor="ls", fill=(30, 30, 30))
+        draw.text((x, y), text, font=fonts.font(result.fontSize), anchor="ls", fill=(30, 30, 30))
     image.save(out)
     print(f"{len(results)} labels placed; picture: {out}")
 
