@@ -45,8 +45,10 @@ test-wheel: setup
 clean:
 	rm -rf build build-wheel build-asan build-bench
 
-# Benchmarks (bench/run.py): engine phases, scaling, peers, baseline commit, callgrind.
-# Several minutes; `make bench BENCH_ARGS=--quick` is a smoke test of seconds.
+# Benchmarks (bench/run.py): engine phases, scaling, the baseline commit (through the
+# module and the native driver), callgrind, peers; `--only ab --ab PATCH...` times one
+# patched engine per patch against the baseline. Several minutes;
+# `make bench BENCH_ARGS=--quick` is a smoke test of a minute or two.
 bench: setup
 	@$(PY) bench/run.py $(BENCH_ARGS)
 

@@ -1,12 +1,17 @@
 // Native benchmark driver: builds a deterministic scene, adds it with a native
-// measuring function, then times solve (and optionally add and layout). Linked
-// against the engine library of whichever tree is measured, so the same driver
-// compares two engine versions and runs under callgrind without an interpreter.
+// measuring function and times the engine's phases. Linked against the engine of
+// whichever tree is measured, so the same driver compares two engine versions and
+// runs under callgrind without an interpreter.
 //
-//   driver N [uniform|clustered] [maxIterations|-] [repeats] [--solve-only]
+//   driver N [uniform|clustered] [whole|phases|solve-only] [repeats]
 //
-// Prints one JSON object: phase times in milliseconds (median of the repeats),
-// candidate count, and a hash of every layout field's bits.
+// whole:      add, the default solve and layout on a fresh engine per repeat.
+// phases:     add, then on the same engine a solve without improvement passes (the
+//             initial pass) and one with a single pass; `pass_ms` is their difference.
+// solve-only: add and the default solve, for callgrind (--toggle-collect on solve).
+//
+// Prints one JSON object: times in milliseconds (median of the repeats) and, for
+// whole, a hash of every layout field's bits.
 #include <time.h>
 
 #include <algorithm>
@@ -129,26 +134,28 @@ uint64_t layoutHash(const std::vector<LayoutResult>& results) {
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: %s N [uniform|clustered] [maxIterations|-] [repeats] "
-                     "[--solve-only]\n",
+                     "usage: %s N [uniform|clustered] [whole|phases|solve-only] [repeats]\n",
                      argv[0]);
         return 2;
     }
     const int n = std::atoi(argv[1]);
     const bool clustered = argc > 2 && std::strcmp(argv[2], "clustered") == 0;
-    LayoutConfig config;
-    if (argc > 3 && std::strcmp(argv[3], "-") != 0) {
-        config.maxIterations = std::atoi(argv[3]);
-    }
+    const std::string mode = argc > 3 ? argv[3] : "whole";
     const int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
-    const bool solveOnly = argc > 5 && std::strcmp(argv[5], "--solve-only") == 0;
+    if (mode != "whole" && mode != "phases" && mode != "solve-only") {
+        std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+        return 2;
+    }
 
     int32_t side = 0;
     const std::vector<Item> items = scene(n, clustered, side);
-    std::vector<double> addMs, solveMs, layoutMs;
+    std::vector<double> addMs, solveMs, layoutMs, initialMs, passMs;
     uint64_t hash = 0;
-    size_t candidates = 0;
     for (int rep = 0; rep < repeats; ++rep) {
+        LayoutConfig config;
+        if (mode == "phases") {
+            config.maxIterations = 0;
+        }
         Quillset engine(side, side, measure, config);
         double t0 = cpuMs();
         for (const Item& it : items) {
@@ -158,20 +165,25 @@ int main(int argc, char** argv) {
         t0 = cpuMs();
         engine.solve();
         solveMs.push_back(cpuMs() - t0);
-        if (solveOnly) {
-            continue;
+        if (mode == "phases") {
+            config.maxIterations = 1;
+            engine.set_config(config);
+            t0 = cpuMs();
+            engine.solve();
+            initialMs.push_back(solveMs.back());
+            passMs.push_back(cpuMs() - t0 - solveMs.back());
+        } else if (mode == "whole") {
+            t0 = cpuMs();
+            const std::vector<LayoutResult> results = engine.layout();
+            layoutMs.push_back(cpuMs() - t0);
+            hash = layoutHash(results);
         }
-        t0 = cpuMs();
-        const std::vector<LayoutResult> results = engine.layout();
-        layoutMs.push_back(cpuMs() - t0);
-        hash = layoutHash(results);
-        candidates = engine.candidates.size();
     }
     std::printf(
-        "{\"n\": %d, \"scene\": \"%s\", \"side\": %d, \"maxIterations\": %d, "
-        "\"candidates\": %zu, \"add_ms\": %.3f, \"solve_ms\": %.3f, "
-        "\"layout_ms\": %.3f, \"hash\": \"%016llx\"}\n",
-        n, clustered ? "clustered" : "uniform", side, config.maxIterations, candidates,
-        median(addMs), median(solveMs), median(layoutMs), static_cast<unsigned long long>(hash));
+        "{\"n\": %d, \"scene\": \"%s\", \"mode\": \"%s\", \"add_ms\": %.3f, "
+        "\"solve_ms\": %.3f, \"initial_ms\": %.3f, \"pass_ms\": %.3f, \"layout_ms\": %.3f, "
+        "\"hash\": \"%016llx\"}\n",
+        n, clustered ? "clustered" : "uniform", mode.c_str(), median(addMs), median(solveMs),
+        median(initialMs), median(passMs), median(layoutMs), static_cast<unsigned long long>(hash));
     return 0;
 }
