@@ -12,8 +12,9 @@ demo: setup
 
 test: setup test-native test-python lint test-wheel
 
+# The native tests as ctest discovers them, each test case in its own process.
 test-native: setup
-	@build/engine_tests --gtest_brief=1
+	@$(VENV)/bin/ctest --test-dir build --output-on-failure --progress -j2
 
 test-python: setup
 	@PYTHONPATH=build $(PY) -m pytest -q

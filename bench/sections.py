@@ -114,6 +114,7 @@ def section_native(plan, results):
                 row[name] = medians(phases[name], PHASE_KEYS)
                 row[name]["solve_ms"] = statistics.median(r["solve_ms"] for r in whole[name])
                 row[name]["hashes"] = sorted({r["hash"] for r in whole[name]})
+                row[name]["runs"] = phases[name] + whole[name]
             row["same_layout"] = row["current"]["hashes"] == row[commit]["hashes"]
             rows.append(row)
     results["native"] = {"commit": commit, "rows": rows}
