@@ -79,6 +79,8 @@ def report(results) -> str:
         out += _native(results["native"])
     if "ab" in results:
         out += _ab(results["ab"], results.get("ab_callgrind"))
+    if "abmodule" in results:
+        out += _abmodule(results["abmodule"])
     if "callgrind" in results:
         c = results["callgrind"]
         line = f"solve of {c['n']:,} {c['kind']} labels: {c['current']:,} instructions"
@@ -169,4 +171,22 @@ def _ab(ab, callgrind) -> list[str]:
         out += ["", f"Instructions in solve at {callgrind['n']:,} labels (callgrind):", ""]
         for name, count in callgrind["counts"].items():
             out.append(f"- {name}: {count:,} ({_change(count, base)})")
+    return [*out, ""]
+
+
+def _abmodule(ab) -> list[str]:
+    out = [
+        f"### Whole solve through the module: current, {ab['commit']} and patched",
+        "",
+        "| variant | objects | scene | rounds | solve ms (median) | against base | layout |",
+        "|---|---:|---|---:|---:|---:|---|",
+    ]
+    base = {(r["n"], r["kind"]): r for r in ab["rows"] if r["variant"] == "base"}
+    for r in ab["rows"]:
+        b = base[(r["n"], r["kind"])]
+        same = "same" if r["hashes"] == b["hashes"] else "DIFFERENT"
+        out.append(
+            f"| {r['variant']} | {r['n']:,} | {r['kind']} | {r['rounds']} "
+            f"| {r['median'] * 1e3:,.1f} | {_change(r['median'], b['median'])} | {same} |"
+        )
     return [*out, ""]

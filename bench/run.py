@@ -6,7 +6,7 @@
     .venv/bin/python bench/run.py [--quick] [--only SECTION ...] [--baseline COMMIT]
         [--ab PATCH ...] [--rounds N] [--sizes N ...]
 
-Sections (all but ab by default, in this order):
+Sections (all but ab and abmodule by default, in this order):
   phases     add, solve and layout at 1k to 1M objects, uniform and clustered, with a
              pure-Python measuring callable; median of repeats; engine memory and peak RSS
   addbound   add time against the same measuring calls made bare from Python
@@ -21,6 +21,8 @@ Sections (all but ab by default, in this order):
   ab         one engine per patch of --ab, each the baseline commit with that patch
              applied, timed by the native driver interleaved with the unpatched
              baseline, plus callgrind counts; logs in build-bench/ab/
+  abmodule   whole solves through the module of the current tree, the baseline and
+             each patched baseline of --ab, in turn, with their layout hashes
   peers      a labelled matplotlib scatter: quillset, textalloc and adjustText on the
              same points, names and font, at the sizes each finishes within a minute
 
@@ -92,7 +94,7 @@ def main() -> int:
     plan = plan_for(args)
     builds.OUT.mkdir(exist_ok=True)
     results: dict = {"quick": args.quick, "started": time.strftime("%Y-%m-%d %H:%M:%S")}
-    needs_baseline = {"baseline", "native", "ab"}
+    needs_baseline = {"baseline", "native", "ab", "abmodule"}
     sections = args.only or [
         s for s in DEFAULT_SECTIONS if plan["baseline_commit"] or s not in needs_baseline
     ]

@@ -175,6 +175,37 @@ def section_ab(plan, results):
     results["ab"] = {"commit": commit, "rows": rows}
 
 
+def section_abmodule(plan, results):
+    """Whole solves through the module of the current tree, the baseline and each
+    patched baseline, in turn: the module runs inside an interpreter whose heap
+    differs from the driver's, which can change how the engine's lists are laid out."""
+    commit = plan["baseline_commit"]
+    modules = {"current": builds.ROOT / "build", "base": builds.commit_tree(commit)}
+    for patch in [pathlib.Path(p) for p in plan["ab"]]:
+        modules[patch.stem] = builds.commit_tree(commit, patch)
+    rows = []
+    for n, rounds in plan["ab_sizes"]:
+        for kind in plan["native_kinds"]:
+            runs: dict[str, list[dict]] = {name: [] for name in modules}
+            for r in range(rounds):
+                for name, module_dir in modules.items():
+                    log(f"abmodule: {n} {kind} {name} round {r + 1}/{rounds}")
+                    runs[name].append(run_worker("solve", n, kind, 1, module_dir=module_dir))
+            for name, found in runs.items():
+                rows.append(
+                    {
+                        "variant": name,
+                        "n": n,
+                        "kind": kind,
+                        "rounds": rounds,
+                        "solve": [r["solve"] for r in found],
+                        "median": statistics.median(r["solve"] for r in found),
+                        "hashes": sorted({r["hash"] for r in found}),
+                    }
+                )
+    results["abmodule"] = {"commit": commit, "rows": rows}
+
+
 def section_peers(plan, results):
     builds.ensure_requirements()
     rows = []
@@ -202,6 +233,7 @@ SECTIONS = {
     "native": section_native,
     "callgrind": section_callgrind,
     "ab": section_ab,
+    "abmodule": section_abmodule,
     "peers": section_peers,
 }
-DEFAULT_SECTIONS = [s for s in SECTIONS if s != "ab"]
+DEFAULT_SECTIONS = [s for s in SECTIONS if s not in ("ab", "abmodule")]
