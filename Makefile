@@ -2,7 +2,8 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize
+.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize \
+	valgrind
 
 setup:
 	@tools/setup.sh
@@ -58,3 +59,8 @@ bench: setup
 # pytest go in SANITIZE_ARGS; QUILLSET_HYPOTHESIS_EXAMPLES lengthens the random runs.
 sanitize:
 	@tools/sanitize.sh $(SANITIZE_ARGS)
+
+# The memcheck tests under valgrind (tools/valgrind.sh): records that were never
+# written must never be read. Installs Debian's valgrind when it is missing.
+valgrind:
+	@tools/valgrind.sh $(VALGRIND_ARGS)

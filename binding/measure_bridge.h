@@ -7,6 +7,10 @@
 // and reach the caller through pybind11's default exception translation.
 #pragma once
 
+#ifndef PYBIND11_SIMPLE_GIL_MANAGEMENT
+#error "binding/module.cpp defines PYBIND11_SIMPLE_GIL_MANAGEMENT before any pybind11 header"
+#endif
+
 #include <pybind11/functional.h>
 #include <pybind11/pybind11.h>
 

@@ -16,6 +16,7 @@ from .quality import (
     overlapping_label_pairs,
     quality,
 )
+from .weak import weak_measurer
 
 __all__ = [
     "Box",
@@ -29,4 +30,5 @@ __all__ = [
     "object_box",
     "overlapping_label_pairs",
     "quality",
+    "weak_measurer",
 ]

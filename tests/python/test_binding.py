@@ -1,9 +1,19 @@
+import copy
+import pickle
+from decimal import Decimal
+from fractions import Fraction
+
+import numpy as np
 import pytest
 
 import quillset
 from quillset import LayoutConfig, LayoutResult, Quillset, TextSize
 
 OBJ = (100, 100, 300, 200)
+WORKED_REPR = (
+    "<LayoutResult left=100.000000 top=80.000000 width=50 height=20 padding_x=2 padding_y=2 "
+    "textAscent=12 textDescent=8 fontSize=16>"
+)
 
 
 def ok(text, size):
@@ -203,3 +213,34 @@ def test_repr_format(size, canvas, box, expected):
     q = Quillset(*canvas, lambda t, s: TextSize(*size))
     q.add(*box, "x", 16)
     assert repr(q.layout()[0]) == "<LayoutResult " + expected
+
+
+# Limits the README states: truncating conversions, ignored re-initialisation, no copies.
+@pytest.mark.parametrize(
+    "value, width",
+    [(np.float32(2.7), 2), (Decimal("2.7"), 2), (Fraction(5, 2), 2), (np.float64(2.7), None)],
+)
+def test_int_parameters_refuse_only_float(value, width):
+    if width is None:
+        with pytest.raises(TypeError, match="incompatible constructor arguments"):
+            TextSize(value, 1)
+    else:
+        assert TextSize(value, 1).width == width
+
+
+def test_second_init_is_ignored(engine):
+    t, c = TextSize(1, 2), LayoutConfig()
+    c.paddingX = 9
+    t.__init__(3, 4)
+    c.__init__()
+    engine.__init__(10, 10, None)  # a 10 x 10 canvas without a callable would refuse OBJ
+    engine.add(*OBJ, "a", 16)
+    assert (t.width, c.paddingX, repr(engine.layout()[0])) == (1, 9, WORKED_REPR)
+
+
+@pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy, pickle.dumps])
+def test_no_copies(engine, copier):
+    engine.add(*OBJ, "a", 16)
+    for obj in (TextSize(1, 2), LayoutConfig(), engine.layout()[0], engine):
+        with pytest.raises(TypeError, match=f"cannot pickle 'quillset.{type(obj).__name__}'"):
+            copier(obj)

@@ -9,7 +9,7 @@ import textwrap
 import pytest
 
 INT_MIN = -(2**31)
-NESTED_MSG = "cannot be called from inside the measuring callable"
+NESTED_MSG = "cannot be called while an add() of the same Quillset is measuring a label"
 
 PRELUDE = """
 import json, math
@@ -118,6 +118,61 @@ def test_layout_and_other_engines_usable_from_callable(child):
     assert out["seen"] == [0] * 4 + [1] * 4
     assert [r[:7] for r in out["q"]] == [WORKED, NESTED_RIGHT]
     assert out["other"] == 8
+
+
+# Ways to reach an engine while its add is measuring, other than a plain nested
+# call: a finalizer that a collection in the callable runs, and another thread that
+# takes the interpreter lock while the callable waits for it.
+ELSEWHERE = {
+    "finalizer": """
+        class Hook:
+            def __del__(self):
+                attempt()
+        def trigger():
+            hook = Hook()
+            hook.cycle = hook
+            del hook
+            gc.collect()
+    """,
+    "thread": """
+        def trigger():
+            t = threading.Thread(target=attempt)
+            t.start()
+            t.join()
+    """,
+}
+
+
+@pytest.mark.parametrize("via", list(ELSEWHERE))
+@pytest.mark.parametrize("call", ["q.add(0, 0, 10, 10, 'inner', 16)", "q.clear()"])
+def test_call_from_elsewhere_while_measuring_is_refused(child, via, call):
+    out = child(
+        """
+        import gc, threading
+        caught, other = [], Quillset(1000, 1000, lambda text, fs: TextSize(46, 12, 4))
+        def attempt():
+            other.add(100, 100, 300, 200, "other", 16)  # another engine is free
+            try:
+                CALL
+            except RuntimeError as e:
+                caught.append(str(e))
+        """.replace("CALL", call)
+        + ELSEWHERE[via]
+        + """
+        def measure(text, fs):
+            if text == "outer" and fs == 16:
+                trigger()
+            return TextSize(46, 12, 4)
+        q = Quillset(1000, 1000, measure)
+        q.add(100, 100, 300, 200, "first", 16)
+        q.add(100, 10, 300, 110, "outer", 16)
+        print(json.dumps(dict(caught=caught, q=rows(q), other=len(other.layout()))))
+        """
+    )
+    method = call[2 : call.index("(")]
+    assert out["caught"] == [f"Quillset.{method}() {NESTED_MSG}"]
+    assert [r[:7] for r in out["q"]] == [WORKED, NESTED_RIGHT]
+    assert out["other"] == 1
 
 
 def anchor_row(size, pad=(2, 2), box=(100.0, 100.0, 300.0, 200.0), canvas=(1000, 1000)):

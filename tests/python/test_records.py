@@ -2,7 +2,7 @@ import struct
 
 import pytest
 
-from quillset import LayoutConfig, Quillset, TextSize
+from quillset import LayoutConfig, LayoutResult, Quillset, TextSize
 
 OBJ = (100, 100, 300, 200)  # with TextSize(46, 12, 4) at 16: top anchor (100, 80), box 50 x 20
 
@@ -137,3 +137,61 @@ def test_smaller_canvas_keeps_existing_candidates(engine):
     assert first(engine) == (100.0, 80.0, 50, 20, 2)
     r = engine.layout()[1]
     assert (r.left, r.top, r.width, r.height, r.fontSize) == (0.0, 0.0, 0, 0, 16)
+
+
+# Records made by __new__ without __init__ hold the values of a default-built record.
+class SubSize(TextSize):
+    pass
+
+
+ZEROS = ["left", "top", "width", "height", "fontSize", "padding_x", "padding_y"]
+UNINITIALISED = {
+    TextSize: dict.fromkeys(["width", "height", "baseline"], 0),
+    SubSize: dict.fromkeys(["width", "height", "baseline"], 0),
+    LayoutConfig: CONFIG_DEFAULTS,
+    LayoutResult: dict.fromkeys([*ZEROS, "textAscent", "textDescent"], 0),
+}
+DIRT = 0x5A5A5A
+
+
+def dirty_heap():
+    """Frees records full of other values, so that a record allocated next and
+    never written would show them."""
+    q = Quillset(10**6, 10**6, lambda text, fs: TextSize(DIRT, DIRT, DIRT))
+    q.add(10**5, 10**5, 10**5 + 1, 10**5 + 1, "dirty", 16)
+    junk = [TextSize(DIRT, DIRT, DIRT) for _ in range(100)]
+    junk += [q.layout()[0] for _ in range(100)]
+    for _ in range(100):
+        junk.append(LayoutConfig())
+        for field in CONFIG_DEFAULTS:
+            setattr(junk[-1], field, DIRT)
+    del junk
+
+
+@pytest.mark.parametrize("cls", list(UNINITIALISED))
+def test_record_made_without_init_holds_defined_values(cls):
+    for _ in range(20):
+        dirty_heap()
+        obj = cls.__new__(cls)
+        assert {k: getattr(obj, k) for k in UNINITIALISED[cls]} == UNINITIALISED[cls]
+    if cls is LayoutResult:
+        assert repr(obj) == (
+            "<LayoutResult left=0.000000 top=0.000000 width=0 height=0 padding_x=0 "
+            "padding_y=0 textAscent=0 textDescent=0 fontSize=0>"
+        )
+
+
+def test_records_made_without_init_act_as_default_built(measure):
+    expected = scene(Quillset(1000, 1000, measure))
+    dirty_heap()
+    assert scene(Quillset(1000, 1000, measure, LayoutConfig.__new__(LayoutConfig))) == expected
+    q = Quillset(1000, 1000, measure, LayoutConfig())
+    q.set_config(LayoutConfig.__new__(LayoutConfig))
+    assert scene(q) == expected
+
+    def unwritten(text, font_size):
+        dirty_heap()
+        return TextSize.__new__(TextSize)
+
+    zero = scene(Quillset(1000, 1000, lambda text, font_size: TextSize(0, 0)))
+    assert scene(Quillset(1000, 1000, unwritten)) == zero

@@ -23,7 +23,7 @@ INT_MIN, INT_MAX = -(2**31), 2**31 - 1
 # Grids above this many cells are left to the exhaustion tests: a query walks every
 # cell a box touches, and huge boxes touch them all.
 MAX_CELLS = 4096
-NESTED = "cannot be called from inside the measuring callable"
+NESTED = "cannot be called while an add() of the same Quillset is measuring a label"
 FIELDS = [name for name in dir(LayoutConfig()) if name[0] != "_"]
 DEFAULTS = {name: getattr(LayoutConfig(), name) for name in FIELDS}
 RESULT_FIELDS = "left top fontSize padding_x padding_y width height textAscent textDescent".split()
