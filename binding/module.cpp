@@ -1,8 +1,7 @@
 // The Python module: registers the four classes and forwards every method to one
 // engine operation. Its only logic of its own is LayoutResult's representation and
-// three guards against hostile use: the import refuses sub-interpreters, records
-// made by __new__ alone hold defined values, and add and clear refuse to run while
-// an add of the same engine is measuring.
+// two guards against hostile use: the import refuses sub-interpreters, and records
+// made by __new__ alone hold defined values.
 
 // Every scoped acquisition of the interpreter lock goes through PyGILState_Ensure,
 // and pybind11 keeps no thread state of its own. Its default caches the thread
@@ -15,13 +14,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "binding/measure_bridge.h"
 #include "engine/engine.h"
@@ -82,43 +78,6 @@ template <typename Record>
 void allocateValueInitialised() {
     py::detail::get_type_info(typeid(Record))->operator_new = &valueInitialised<Record>;
 }
-
-// Engines whose add is running. Python code runs in the middle of an add only
-// while it measures: the measuring callable itself, a finalizer that the callable
-// triggers, or another thread that takes the interpreter lock meanwhile. None of
-// them may add to or clear that engine. The engine refuses a nested call on its own
-// too, but in words that only fit the callable; every caller is refused here first.
-// All access is under the interpreter lock, in the main interpreter only.
-std::vector<const Quillset*> measuringEngines;
-
-bool isMeasuring(const Quillset& engine) {
-    return std::find(measuringEngines.begin(), measuringEngines.end(), &engine) !=
-           measuringEngines.end();
-}
-
-void refuseWhileMeasuring(const Quillset& engine, const char* method) {
-    if (isMeasuring(engine)) {
-        throw std::runtime_error(std::string("Quillset.") + method +
-                                 "() cannot be called while an add() of the same Quillset "
-                                 "is measuring a label");
-    }
-}
-
-class MeasuringScope {
-public:
-    explicit MeasuringScope(const Quillset& engine) : engine_(&engine) {
-        measuringEngines.push_back(engine_);
-    }
-    ~MeasuringScope() {
-        measuringEngines.erase(
-            std::find(measuringEngines.begin(), measuringEngines.end(), engine_));
-    }
-    MeasuringScope(const MeasuringScope&) = delete;
-    MeasuringScope& operator=(const MeasuringScope&) = delete;
-
-private:
-    const Quillset* engine_;
-};
 
 // A sub-interpreter that shares the main one's state ("legacy", as
 // Py_NewInterpreter makes) would import the module and then abort the process at
@@ -198,21 +157,11 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
              [](const EngineSelf& self, int32_t width, int32_t height) {
                  self.engine().set_canvas_size(width, height);
              })
-        .def("clear",
-             [](const EngineSelf& self) {
-                 Quillset& engine = self.engine();
-                 refuseWhileMeasuring(engine, "clear");
-                 engine.clear();
-             })
+        .def("clear", [](const EngineSelf& self) { self.engine().clear(); })
         .def(
             "add",
             [](const EngineSelf& self, float l, float t, float r, float b, const std::string& text,
-               int32_t baseFontSize) {
-                Quillset& engine = self.engine();
-                refuseWhileMeasuring(engine, "add");
-                MeasuringScope scope(engine);
-                engine.add(l, t, r, b, text, baseFontSize);
-            },
+               int32_t baseFontSize) { self.engine().add(l, t, r, b, text, baseFontSize); },
             py::arg("l"), py::arg("t"), py::arg("r"), py::arg("b"), py::arg("text"),
             py::arg("baseFontSize"))
         .def("solve", [](const EngineSelf& self) { self.engine().solve(); })

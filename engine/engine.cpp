@@ -25,7 +25,8 @@ void Quillset::set_canvas_size(int32_t width, int32_t height) {
 void Quillset::clear() {
     if (addInProgress) {
         throw std::runtime_error(
-            "Quillset.clear() cannot be called from inside the measuring callable");
+            "Quillset.clear() cannot be called while an add() of the same Quillset is "
+            "measuring a label");
     }
     // The grid and the generator are left alone: every solve that uses
     // the grid rebuilds it, and the random sequence continues across clears.

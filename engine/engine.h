@@ -57,8 +57,9 @@ private:
     SpatialGrid grid;
     std::mt19937 rng;
 
-    // True while add runs. The measuring callable may call back into the engine;
-    // a nested add or clear would corrupt the label being built, so both refuse.
+    // True while add runs. Python code may run meanwhile (the measuring callable, a
+    // finalizer it triggers, another thread taking the interpreter lock); an add or
+    // clear from any of them would corrupt the label being built, so both refuse.
     bool addInProgress = false;
 
     // Appends the candidates of one label; called once by add.

@@ -51,7 +51,8 @@ void Quillset::add(float l, float t, float r, float b, const std::string& text,
                    int32_t baseFontSize) {
     if (addInProgress) {
         throw std::runtime_error(
-            "Quillset.add() cannot be called from inside the measuring callable");
+            "Quillset.add() cannot be called while an add() of the same Quillset is "
+            "measuring a label");
     }
     AddScope scope(addInProgress);
 
