@@ -71,15 +71,14 @@ repair() {
   echo "$wheel"
 }
 
-# A Python 3.12 interpreter that runs, for the test that the module refuses it.
+# A Python 3.12 interpreter that runs, for the test that the module refuses it: the
+# interpreter itself, not a shim that needs more than the test PATH holds.
 python312() {
   local exe
   for exe in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3.12*/bin/python3.12 \
     "$(command -v python3.12 || true)"; do
-    if [ -x "$exe" ] && [ "$("$exe" -c 'import sys; print(sys.version_info[:2])' 2>/dev/null)" = "(3, 12)" ]; then
-      echo "$exe"
-      return 0
-    fi
+    [ -x "$exe" ] && "$exe" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 12))' \
+      2>/dev/null && "$exe" -c 'import sys; print(sys.executable)' && return 0
   done
   return 1
 }
@@ -94,7 +93,8 @@ test_installed() {
   temps+=("$fresh")
   bin=$fresh/bin
   mkdir "$bin" "$fresh/run"
-  ln -s "$(tools/find-python313)" "$bin/python3.13"
+  py=$(tools/find-python313)
+  ln -s "$py" "$bin/python3.13"
   ln -s "$(command -v uname)" "$bin/uname"
   if py=$(python312); then ln -s "$py" "$bin/python3.12"; fi
   for tool in g++ c++ gcc cc cmake; do
