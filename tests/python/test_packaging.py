@@ -16,6 +16,9 @@ import tomllib
 
 import pytest
 import trove_classifiers
+from elftools.elf.elffile import ELFFile
+
+import quillset
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["project"]
@@ -114,11 +117,20 @@ def test_classifiers_are_known_to_the_index_and_match_the_project():
     assert not [c for c in classifiers if c.startswith("License ::")]
 
 
-def test_license_file_is_the_mit_text_and_declared():
-    text = (ROOT / "LICENSE").read_text(encoding="utf-8")
-    assert text.startswith("MIT License\n")
-    assert "Permission is hereby granted, free of charge" in text
-    assert PROJECT["license-files"] == ["LICENSE"]
+def test_module_exports_only_its_init_entry():
+    # However it is linked (a static runtime, a sanitizer build, auditwheel's
+    # repair), the module defines one dynamic symbol: everything else stays hidden,
+    # so nothing of it interposes on the interpreter or on other extensions.
+    with open(quillset.__file__, "rb") as f:
+        symbols = ELFFile(f).get_section_by_name(".dynsym")
+        defined = {
+            sym.name
+            for sym in symbols.iter_symbols()
+            if sym["st_shndx"] != "SHN_UNDEF"
+            and sym["st_info"]["bind"] in ("STB_GLOBAL", "STB_WEAK")
+            and sym["st_info"]["type"] != "STT_SECTION"
+        }
+    assert defined == {"PyInit_quillset"}
 
 
 needs_wheel = pytest.mark.skipif(not AGAINST_WHEEL, reason="only against a wheel")
