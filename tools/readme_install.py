@@ -1,11 +1,11 @@
-"""Prints the commands of the README's wheel install, exactly as written there.
+"""Prints the install commands of the README, exactly as written there.
 
-The first ```sh block of the README's "## Install" section installs the wheel into
-a new virtual environment; tools/check-wheel.sh runs these lines as they stand, in a
-directory that holds the wheel, with no compiler or CMake on PATH.
+The README's "## Install" section holds two ```sh blocks: the first installs the
+wheel, the second builds and installs the sdist. tools/check-wheel.sh runs each as
+it stands, in an empty directory that holds just the artefact it names.
 
-    readme_install.py [README]          the commands, one per line
-    readme_install.py --wheel [README]  the wheel file name that they install
+    readme_install.py wheel|sdist [README]             the block's commands
+    readme_install.py wheel|sdist --artefact [README]  the file that they install
 """
 
 import re
@@ -13,36 +13,47 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-WHEEL = re.compile(r"quillset-[^\s\"'\[]+\.whl")
+BLOCKS = ("wheel", "sdist")
+ARTEFACT = {
+    "wheel": re.compile(r"quillset-[^\s\"'\[/]+\.whl"),
+    "sdist": re.compile(r"quillset-[^\s\"'\[/]+\.tar\.gz"),
+}
 
 
-def install_commands(readme: str) -> list[str]:
-    """The non-blank lines of the first sh block in the "## Install" section."""
+def install_blocks(readme: str) -> dict[str, list[str]]:
+    """The non-blank lines of each sh block of the "## Install" section, by kind."""
     section = re.search(r"^## Install\n(.*?)(?=^## |\Z)", readme, re.M | re.S)
     if section is None:
         raise ValueError('README has no "## Install" section')
-    block = re.search(r"^```sh\n(.*?)^```", section.group(1), re.M | re.S)
-    if block is None:
-        raise ValueError('README\'s "## Install" section has no ```sh block')
-    commands = [line for line in block.group(1).splitlines() if line.strip()]
-    if not commands:
-        raise ValueError("README's first install block is empty")
-    return commands
+    blocks = re.findall(r"^```sh\n(.*?)^```", section.group(1), re.M | re.S)
+    if len(blocks) != len(BLOCKS):
+        raise ValueError(
+            f'README\'s "## Install" section has {len(blocks)} ```sh blocks, not '
+            f"{len(BLOCKS)}: one for the {' and one for the '.join(BLOCKS)}"
+        )
+    return {
+        kind: [line for line in block.splitlines() if line.strip()]
+        for kind, block in zip(BLOCKS, blocks, strict=True)
+    }
 
 
-def wheel_name(commands: list[str]) -> str:
-    """The one wheel file that the commands install."""
-    names = {name for line in commands for name in WHEEL.findall(line)}
+def artefact(kind: str, commands: list[str]) -> str:
+    """The one file of the given kind that the commands install."""
+    names = {name for line in commands for name in ARTEFACT[kind].findall(line)}
     if len(names) != 1:
-        raise ValueError(f"the install commands name {len(names)} wheel files, not one: {names}")
+        raise ValueError(f"the {kind} commands name {len(names)} {kind} files, not one: {names}")
     return names.pop()
 
 
 def main(argv: list[str]) -> int:
-    args = [arg for arg in argv if arg != "--wheel"]
-    readme = Path(args[0]) if args else ROOT / "README.md"
-    commands = install_commands(readme.read_text(encoding="utf-8"))
-    print(wheel_name(commands) if "--wheel" in argv else "\n".join(commands))
+    if not argv or argv[0] not in BLOCKS:
+        print(__doc__, file=sys.stderr)
+        return 2
+    kind, rest = argv[0], argv[1:]
+    paths = [arg for arg in rest if arg != "--artefact"]
+    readme = Path(paths[0]) if paths else ROOT / "README.md"
+    commands = install_blocks(readme.read_text(encoding="utf-8"))[kind]
+    print(artefact(kind, commands) if "--artefact" in rest else "\n".join(commands))
     return 0
 
 

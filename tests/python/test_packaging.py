@@ -2,16 +2,17 @@
 
 In the source tree: the README's install section names the artefacts of the version
 that pyproject.toml states, and the classifiers are ones that a package index
-accepts. Against an installed wheel (tools/check-wheel.sh): the install's metadata
-is that of pyproject.toml, the license file is in it, and no compiler or CMake is
-on PATH."""
+accepts. Against an install made by the README's commands (tools/check-wheel.sh sets
+QUILLSET_WHEEL_TEST to wheel or sdist): the install's metadata is that of
+pyproject.toml, the license file is in it, the optional extras came with it, and a
+prebuilt wheel carries a manylinux tag."""
 
 import importlib.metadata
 import importlib.util
 import os
 import pathlib
 import re
-import shutil
+import sys
 import tomllib
 
 import pytest
@@ -23,7 +24,7 @@ import quillset
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["project"]
 VERSION = PROJECT["version"]
-AGAINST_WHEEL = bool(os.environ.get("QUILLSET_WHEEL_TEST"))
+INSTALLED_FROM = os.environ.get("QUILLSET_WHEEL_TEST", "")
 
 spec = importlib.util.spec_from_file_location("readme_install", ROOT / "tools/readme_install.py")
 assert spec is not None and spec.loader is not None
@@ -31,78 +32,93 @@ readme_install = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(readme_install)
 
 
-def install_section():
-    readme = (ROOT / "README.md").read_text(encoding="utf-8")
-    return re.search(r"^## Install\n(.*?)(?=^## )", readme, re.M | re.S).group(1)
+def readme_blocks():
+    return readme_install.install_blocks((ROOT / "README.md").read_text(encoding="utf-8"))
 
 
-def test_readme_installs_the_wheel_of_this_version():
-    commands = readme_install.install_commands((ROOT / "README.md").read_text(encoding="utf-8"))
-    wheel = readme_install.wheel_name(commands)
+def test_readme_installs_the_artefacts_of_this_version():
+    blocks = readme_blocks()
     tag = r"-cp313-cp313-manylinux_2_\d+_x86_64\.whl"
+    wheel = readme_install.artefact("wheel", blocks["wheel"])
     assert re.fullmatch(rf"quillset-{re.escape(VERSION)}{tag}", wheel)
-    # The wheel comes first: the section leads with it, before any build from source.
-    assert commands[0].startswith("python3.13 -m venv ")
-    assert not any("pip install ." in line for line in commands)
+    assert readme_install.artefact("sdist", blocks["sdist"]) == f"quillset-{VERSION}.tar.gz"
+    # Each block makes its own environment and installs one file, with the extras.
+    for kind, commands in blocks.items():
+        assert commands[0].startswith("python3.13 -m venv ")
+        assert readme_install.artefact(kind, commands) + "[pillow,matplotlib]" in commands[-1]
 
 
 def test_every_artefact_the_install_section_names_is_of_this_version():
-    named = re.findall(r"quillset-(\d[^\s\"'\[]*?)(?:-cp\d+|\.tar\.gz)", install_section())
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    section = re.search(r"^## Install\n(.*?)(?=^## )", readme, re.M | re.S).group(1)
+    named = re.findall(r"quillset-(\d[^\s\"'\[]*?)(?:-cp\d+|\.tar\.gz)", section)
     assert named, "the install section names no wheel or sdist"
     assert set(named) == {VERSION}
 
 
-FIRST_SH = "## Install\n\nText.\n\n```sh\npython3.13 -m venv v\npip install quillset-1-x.whl\n```\n"
+TWO_BLOCKS = (
+    "```sh\nw\npip install quillset-1-x.whl\n```\n```sh\npip install quillset-1.tar.gz\n```\n"
+)
 
 
 @pytest.mark.parametrize(
     "readme, expected",
     [
-        (FIRST_SH, ["python3.13 -m venv v", "pip install quillset-1-x.whl"]),
+        (
+            "## Install\n\nText.\n\n" + TWO_BLOCKS,
+            {
+                "wheel": ["w", "pip install quillset-1-x.whl"],
+                "sdist": ["pip install quillset-1.tar.gz"],
+            },
+        ),
         # Blocks of other sections and of other languages do not count; blank lines
-        # in the block are dropped.
+        # in a block are dropped; the section may end the file.
         (
             "## Usage\n```sh\nrm -rf /\n```\n## Install\n```python\nx\n```\n"
-            "```sh\na\n\nb  # why\n```\n## Next\n```sh\nc\n```\n",
-            ["a", "b  # why"],
+            "```sh\na\n\nb  # why\n```\n```sh\nc\n```\n## Next\n```sh\nd\n```\n",
+            {"wheel": ["a", "b  # why"], "sdist": ["c"]},
         ),
-        ("# quillset\n## Install\n```sh\na\n```", ["a"]),
+        ("# quillset\n## Install\n```sh\na\n```\n```sh\nb\n```", {"wheel": ["a"], "sdist": ["b"]}),
     ],
 )
-def test_install_commands_are_the_first_sh_block_of_the_section(readme, expected):
-    assert readme_install.install_commands(readme) == expected
+def test_install_blocks_are_the_sh_blocks_of_the_section(readme, expected):
+    assert readme_install.install_blocks(readme) == expected
 
 
 @pytest.mark.parametrize(
     "readme, message",
     [
-        ("## Usage\n```sh\na\n```\n", 'no "## Install" section'),
-        ("## Install\nText.\n## Usage\n```sh\na\n```\n", "has no ```sh block"),
-        ("## Install\n```sh\n\n```\n", "is empty"),
+        ("## Usage\n" + TWO_BLOCKS, 'no "## Install" section'),
+        ("## Install\nText.\n## Usage\n" + TWO_BLOCKS, "has 0 ```sh blocks, not 2"),
+        ("## Install\n```sh\na\n```\n", "has 1 ```sh blocks, not 2"),
+        ("## Install\n" + TWO_BLOCKS + "```sh\nc\n```\n", "has 3 ```sh blocks, not 2"),
     ],
 )
-def test_install_commands_refuse_a_readme_without_them(readme, message):
+def test_install_blocks_refuse_a_readme_without_exactly_two(readme, message):
     with pytest.raises(ValueError, match=re.escape(message)):
-        readme_install.install_commands(readme)
+        readme_install.install_blocks(readme)
 
 
 @pytest.mark.parametrize(
-    "commands",
+    "kind, commands, expected",
     [
-        ["python3.13 -m venv v"],
-        ["pip install quillset-1-a.whl", "pip install quillset-1-b.whl"],
+        (
+            "wheel",
+            ['pip install "quillset-2.0-cp313-cp313-any.whl[pillow]"'],
+            "quillset-2.0-cp313-cp313-any.whl",
+        ),
+        ("sdist", ["pip install 'quillset-2.0.tar.gz[pillow]'"] * 2, "quillset-2.0.tar.gz"),
+        ("wheel", ["pip install quillset-2.0.tar.gz"], None),
+        ("sdist", ["python3.13 -m venv v"], None),
+        ("wheel", ["pip install quillset-1-a.whl", "pip install quillset-1-b.whl"], None),
     ],
 )
-def test_wheel_name_needs_exactly_one_wheel(commands):
-    with pytest.raises(ValueError, match="wheel files, not one"):
-        readme_install.wheel_name(commands)
-
-
-def test_wheel_name_ignores_extras_and_quotes():
-    line = 'pip install "quillset-2.0-cp313-cp313-manylinux_2_34_x86_64.whl[pillow]"'
-    assert readme_install.wheel_name([line, line]) == (
-        "quillset-2.0-cp313-cp313-manylinux_2_34_x86_64.whl"
-    )
+def test_artefact_is_the_one_file_of_its_kind(kind, commands, expected):
+    if expected is None:
+        with pytest.raises(ValueError, match=f"{kind} files, not one"):
+            readme_install.artefact(kind, commands)
+    else:
+        assert readme_install.artefact(kind, commands) == expected
 
 
 def test_classifiers_are_known_to_the_index_and_match_the_project():
@@ -133,10 +149,10 @@ def test_module_exports_only_its_init_entry():
     assert defined == {"PyInit_quillset"}
 
 
-needs_wheel = pytest.mark.skipif(not AGAINST_WHEEL, reason="only against a wheel")
+needs_install = pytest.mark.skipif(not INSTALLED_FROM, reason="only against an install")
 
 
-@needs_wheel
+@needs_install
 def test_installed_metadata_is_that_of_pyproject():
     meta = importlib.metadata.metadata("quillset")
     assert meta["Version"] == VERSION
@@ -150,8 +166,18 @@ def test_installed_metadata_is_that_of_pyproject():
             assert f'{need}; extra == "{extra}"' in requires
 
 
-@needs_wheel
-def test_installed_wheel_carries_the_license_and_a_manylinux_tag():
+@needs_install
+@pytest.mark.parametrize("module", ["PIL", "matplotlib"])
+def test_installed_extras_came_with_the_install(module):
+    # The README's commands ask for [pillow,matplotlib]: they are in the new
+    # environment itself, not found through the development tools' path.
+    found = importlib.util.find_spec(module)
+    assert found is not None and found.origin is not None
+    assert pathlib.Path(found.origin).is_relative_to(sys.prefix), found.origin
+
+
+@needs_install
+def test_installed_wheel_carries_the_license_and_its_tag():
     dist = importlib.metadata.distribution("quillset")
     licenses = [f for f in dist.files if f.name == "LICENSE"]
     assert len(licenses) == 1, dist.files
@@ -161,10 +187,7 @@ def test_installed_wheel_carries_the_license_and_a_manylinux_tag():
         for line in dist.read_text("WHEEL").splitlines()
         if line.startswith("Tag: ")
     ]
-    assert tags and all(re.fullmatch(r"cp313-cp313-manylinux_2_\d+_x86_64", t) for t in tags)
-
-
-@needs_wheel
-@pytest.mark.parametrize("tool", ["g++", "c++", "gcc", "cc", "cmake"])
-def test_no_compiler_or_cmake_on_path(tool):
-    assert shutil.which(tool) is None
+    # The prebuilt wheel is repaired to a manylinux tag; pip's own build of the
+    # sdist is for this machine only.
+    platform = {"wheel": r"manylinux_2_\d+_x86_64", "sdist": "linux_x86_64"}[INSTALLED_FROM]
+    assert tags and all(re.fullmatch(rf"cp313-cp313-{platform}", t) for t in tags), tags
