@@ -2,8 +2,8 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize \
-	valgrind
+.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel test-sdist \
+	bench sanitize valgrind
 
 setup:
 	@tools/setup.sh
@@ -36,13 +36,19 @@ format: setup
 	@$(VENV)/bin/ruff format --quiet .
 	@$(VENV)/bin/clang-format -i $(CXX_SOURCES)
 
-# The cp313 wheel, in build-wheel/dist.
+# The cp313 manylinux wheel, in build-wheel/dist (tools/check-wheel.sh).
 wheel: setup
 	@tools/check-wheel.sh --build-only
 
-# The Python tests against the wheel, installed into a fresh virtual environment.
+# The Python tests against that wheel, installed with the README's install commands
+# into a fresh virtual environment with no compiler or CMake on PATH.
 test-wheel: setup
 	@tools/check-wheel.sh
+
+# The sdist in build-wheel/sdist; a wheel built from it alone passes its own tests.
+# A full compile (about a minute), so .ci/run runs it rather than `make test`.
+test-sdist: setup
+	@tools/check-wheel.sh --sdist
 
 clean:
 	rm -rf build build-wheel build-asan build-bench
