@@ -26,10 +26,10 @@ PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text(encoding="utf-8"))["
 VERSION = PROJECT["version"]
 INSTALLED_FROM = os.environ.get("QUILLSET_WHEEL_TEST", "")
 
-spec = importlib.util.spec_from_file_location("readme_install", ROOT / "tools/readme_install.py")
-assert spec is not None and spec.loader is not None
-readme_install = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(readme_install)
+_found = importlib.util.spec_from_file_location("readme_install", ROOT / "tools/readme_install.py")
+assert _found is not None and _found.loader is not None
+readme_install = importlib.util.module_from_spec(_found)
+_found.loader.exec_module(readme_install)
 
 
 def readme_blocks():
