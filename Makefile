@@ -2,7 +2,8 @@
 VENV := .venv
 PY := $(VENV)/bin/python
 
-.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize
+.PHONY: setup demo test test-native test-python clean lint format wheel test-wheel bench sanitize \
+	readability gallery
 
 setup:
 	@tools/setup.sh
@@ -55,3 +56,16 @@ bench: setup
 # pytest go in SANITIZE_ARGS; QUILLSET_HYPOTHESIS_EXAMPLES lengthens the random runs.
 sanitize:
 	@tools/sanitize.sh $(SANITIZE_ARGS)
+
+# Readability on real datasets beside textalloc and adjustText (bench/readability.py;
+# a few minutes, READABILITY_ARGS=--quick for seconds), and the gallery's pictures
+# (docs/gallery/make.py). Both install bench/requirements-readability.txt first.
+$(VENV)/.readability: bench/requirements-readability.txt | setup
+	@$(PY) -m pip install --quiet --disable-pip-version-check -r $<
+	@touch $@
+
+readability: setup $(VENV)/.readability
+	@$(PY) bench/readability.py $(READABILITY_ARGS)
+
+gallery: setup $(VENV)/.readability
+	@$(PY) docs/gallery/make.py $(GALLERY_ARGS)
