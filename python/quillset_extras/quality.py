@@ -49,6 +49,17 @@ def label_box(result: quillset.LayoutResult) -> Box:
     return (result.left, result.top, result.left + result.width, result.top + result.height)
 
 
+def text_box_of(result: quillset.LayoutResult) -> Box:
+    """The part of the label's reported box that its text takes: the box minus the
+    padding on each side."""
+    return (
+        result.left + result.padding_x,
+        result.top + result.padding_y,
+        result.left + result.width - result.padding_x,
+        result.top + result.height - result.padding_y,
+    )
+
+
 def _overlap(a: Box, b: Box) -> bool:
     # Strict: boxes that only share an edge do not overlap.
     return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
@@ -87,9 +98,12 @@ def _cross_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int,
     return sorted(found)
 
 
-def overlapping_label_pairs(results: Sequence[quillset.LayoutResult]) -> list[tuple[int, int]]:
-    """Pairs (i, j), i < j, of labels whose reported boxes overlap."""
-    boxes = [label_box(r) for r in results]
+def overlapping_label_pairs(
+    results: Sequence[quillset.LayoutResult], *, text: bool = False
+) -> list[tuple[int, int]]:
+    """Pairs (i, j), i < j, of labels whose reported boxes overlap; with `text`,
+    those whose texts overlap (text_box_of: the boxes without their padding)."""
+    boxes = [text_box_of(r) if text else label_box(r) for r in results]
     placed = [i for i, r in enumerate(results) if not is_fallback(r)]
     pairs = _self_pairs([boxes[i] for i in placed])
     return [(placed[i], placed[j]) for i, j in pairs]
@@ -113,13 +127,15 @@ class Quality:
     labels: int
     """labels in the placement"""
     label_label: int
-    """pairs of labels whose boxes overlap"""
+    """pairs of labels whose boxes overlap, padding included"""
     label_object: int
     """(label, object) pairs whose boxes overlap"""
     smaller_tier: int
     """labels placed at a font size below their base size"""
     fallback: int
     """labels that found no box on the canvas"""
+    text_text: int = 0
+    """pairs of labels whose drawn texts overlap: boxes without their padding"""
 
     @property
     def placed(self) -> int:
@@ -154,4 +170,63 @@ def quality(
         label_object=len(label_object_pairs(results, objects)),
         smaller_tier=smaller,
         fallback=fallback,
+        text_text=len(overlapping_label_pairs(results, text=True)),
+    )
+
+
+def overlapping_boxes(boxes: Sequence[Box]) -> list[tuple[int, int]]:
+    """Pairs (i, j), i < j, of boxes that overlap (sharing an edge does not count)."""
+    return _self_pairs(boxes)
+
+
+def overlapping_box_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
+    """Pairs (i, j) of first[i] and second[j] that overlap."""
+    return _cross_pairs(first, second)
+
+
+@dataclass(frozen=True)
+class Readability:
+    """What a reader sees of a set of drawn labels: the fewer overlaps, the better."""
+
+    shown: int
+    """labels drawn"""
+    hidden: int
+    """labels not drawn"""
+    text_text: int
+    """pairs of drawn texts that overlap"""
+    text_marker: int
+    """(text, marker) pairs that overlap, the label's own marker included"""
+    outside: int
+    """drawn texts not wholly inside the canvas"""
+    leaders: int
+    """labels drawn away from their point, joined to it by a line"""
+    longest_leader: float
+    """length of the longest leader line, 0 without any"""
+    smaller_tier: int
+    """drawn labels at a font size below the base size"""
+
+
+def readability(
+    texts: Sequence[Box],
+    markers: Sequence[Box],
+    width: float,
+    height: float,
+    *,
+    hidden: int = 0,
+    leaders: Sequence[tuple[float, float, float, float]] = (),
+    smaller_tier: int = 0,
+) -> Readability:
+    """Readability figures of drawn text boxes on a `width` x `height` canvas with
+    the given marker boxes and leader lines (x0, y0, x1, y1)."""
+    return Readability(
+        shown=len(texts),
+        hidden=hidden,
+        text_text=len(_self_pairs(texts)),
+        text_marker=len(_cross_pairs(texts, markers)),
+        outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
+        leaders=len(leaders),
+        longest_leader=max(
+            (math.hypot(x1 - x0, y1 - y0) for x0, y0, x1, y1 in leaders), default=0.0
+        ),
+        smaller_tier=smaller_tier,
     )
