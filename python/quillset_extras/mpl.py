@@ -283,7 +283,13 @@ def label_points(
         # autoscaling would turn into new view limits after the labels are placed.
         ax.add_artist(line)
         lines.append(line)
-    shown_boxes = [b for i in placement.shown if (b := placement.boxes[i]) is not None]
+    # What a reader sees: the texts' exact extents, not the whole pixels reserved.
+    shown_boxes = []
+    for i in placement.shown:
+        result, box = placement.results[i], placement.boxes[i]
+        assert result is not None and box is not None
+        extent = measure.extent(texts[i], result.fontSize)
+        shown_boxes.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
     figures = readability(
         shown_boxes,
         [placement.markers[i] for i in range(len(points))],

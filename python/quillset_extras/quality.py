@@ -174,6 +174,37 @@ def quality(
     )
 
 
+def _cross_count(first: Sequence[Box], second: Sequence[Box]) -> int:
+    """How many pairs of first[i] and second[j] overlap: the boxes of `first` in
+    cells of their largest size, each box of `second` looked up in the cells it
+    touches. Fast when `first` is short or sparse and `second` is long."""
+    if not first or not second:
+        return 0
+    cell = max(max(b[2] - b[0], b[3] - b[1]) for b in first)
+    cell = max(cell, 1.0) if math.isfinite(cell) else 1.0
+    cells: dict[tuple[int, int], list[int]] = {}
+    floor = math.floor
+    for i, b in enumerate(first):
+        for x in range(floor(b[0] / cell), floor(b[2] / cell) + 1):
+            for y in range(floor(b[1] / cell), floor(b[3] / cell) + 1):
+                cells.setdefault((x, y), []).append(i)
+    count = 0
+    for b in second:
+        x0, x1 = floor(b[0] / cell), floor(b[2] / cell)
+        y0, y1 = floor(b[1] / cell), floor(b[3] / cell)
+        if x1 - x0 > 2 or y1 - y0 > 2:  # a large box: ask every box of `first`
+            count += sum(1 for a in first if _overlap(a, b))
+            continue
+        seen = set()
+        for x in range(x0, x1 + 1):
+            for y in range(y0, y1 + 1):
+                for i in cells.get((x, y), ()):
+                    if i not in seen:
+                        seen.add(i)
+                        count += _overlap(first[i], b)
+    return count
+
+
 def overlapping_boxes(boxes: Sequence[Box]) -> list[tuple[int, int]]:
     """Pairs (i, j), i < j, of boxes that overlap (sharing an edge does not count)."""
     return _self_pairs(boxes)
@@ -222,7 +253,7 @@ def readability(
         shown=len(texts),
         hidden=hidden,
         text_text=len(_self_pairs(texts)),
-        text_marker=len(_cross_pairs(texts, markers)),
+        text_marker=_cross_count(texts, markers),
         outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
         leaders=len(leaders),
         longest_leader=max(
