@@ -3,9 +3,9 @@ one-call helper that labels the points of an Axes."""
 
 from __future__ import annotations
 
+import functools
 import math
-from collections.abc import Iterable, Sequence
-from dataclasses import dataclass
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any, Literal
 
 import numpy as np
@@ -140,25 +140,43 @@ def _split_kwargs(
     return prop, linespacing, rest
 
 
-@dataclass
 class LabelResult:
     """What label_points drew."""
 
-    texts: list[Text]
-    """the Text artists of the drawn labels, in the order of `shown`"""
-    lines: list[Line2D]
-    """one Line2D per leader line, in data coordinates, in the order in which
-    `leaders` lists the labels"""
-    shown: list[int]
-    """indices into the input of the labels drawn, ascending"""
-    hidden: list[int]
-    """indices into the input of the labels not drawn (points outside the axes
-    included), ascending"""
-    leaders: list[int]
-    """indices of the labels drawn away from their point, with a line"""
-    quality: Readability
-    """what a reader sees, in display pixels: overlaps among the drawn texts, texts
-    over markers, texts outside the axes, leader lines"""
+    def __init__(
+        self,
+        texts: list[Text],
+        lines: list[Line2D],
+        shown: list[int],
+        hidden: list[int],
+        leaders: list[int],
+        figures: Callable[[], Readability],
+    ) -> None:
+        self.texts = texts
+        """the Text artists of the drawn labels, in the order of `shown`"""
+        self.lines = lines
+        """one Line2D per leader line, in data coordinates, in the order of `leaders`"""
+        self.shown = shown
+        """indices into the input of the labels drawn, ascending"""
+        self.hidden = hidden
+        """indices into the input of the labels not drawn (points outside the axes
+        included), ascending"""
+        self.leaders = leaders
+        """indices of the labels drawn away from their point, with a line"""
+        self._figures = figures
+
+    @functools.cached_property
+    def quality(self) -> Readability:
+        """What a reader sees, in display pixels, from the texts' exact extents:
+        overlaps among the drawn texts, texts over point boxes, texts outside the
+        axes, leader lines. Counted when first asked for."""
+        return self._figures()
+
+    def __repr__(self) -> str:
+        return (
+            f"LabelResult(shown={len(self.shown)}, hidden={len(self.hidden)}, "
+            f"leaders={len(self.leaders)})"
+        )
 
 
 def label_points(
@@ -283,20 +301,27 @@ def label_points(
         # autoscaling would turn into new view limits after the labels are placed.
         ax.add_artist(line)
         lines.append(line)
-    shown_boxes = [b for i in placement.shown if (b := placement.boxes[i]) is not None]
-    figures = readability(
-        shown_boxes,
-        [placement.markers[i] for i in range(len(points))],
-        frame.width,
-        frame.height,
-        hidden=len(placement.hidden),
-        leaders=list(placement.leaders.values()),
-        smaller_tier=sum(
-            1
-            for i in placement.shown
-            if (r := placement.results[i]) is not None and r.fontSize < base_size
-        ),
-    )
+
+    def figures() -> Readability:
+        # What a reader sees: the texts' exact extents, not the whole pixels reserved.
+        shown_boxes = []
+        smaller = 0
+        for i in placement.shown:
+            result, box = placement.results[i], placement.boxes[i]
+            assert result is not None and box is not None
+            extent = measure.extent(texts[i], result.fontSize)
+            shown_boxes.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
+            smaller += result.fontSize < base_size
+        return readability(
+            shown_boxes,
+            placement.markers,
+            frame.width,
+            frame.height,
+            hidden=len(placement.hidden),
+            leaders=list(placement.leaders.values()),
+            smaller_tier=smaller,
+        )
+
     return LabelResult(
         artists, lines, placement.shown, placement.hidden, list(placement.leaders), figures
     )

@@ -65,36 +65,63 @@ def _overlap(a: Box, b: Box) -> bool:
     return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
 
 
+def _cells(boxes: Sequence[Box]) -> tuple[float, dict[tuple[int, int], list[int]]]:
+    """The boxes in square cells of about their median size, for finding pairs
+    without comparing every box with every other."""
+    sizes = sorted(max(b[2] - b[0], b[3] - b[1]) for b in boxes)
+    cell = sizes[len(sizes) // 2] if sizes else 1.0
+    cell = cell if math.isfinite(cell) and cell >= 1.0 else 1.0
+    cells: dict[tuple[int, int], list[int]] = {}
+    for i, b in enumerate(boxes):
+        for key in _keys(b, cell):
+            cells.setdefault(key, []).append(i)
+    return cell, cells
+
+
+def _keys(box: Box, cell: float) -> list[tuple[int, int]]:
+    if not all(map(math.isfinite, box)):
+        return []
+    x0, x1 = math.floor(box[0] / cell), math.floor(box[2] / cell)
+    y0, y1 = math.floor(box[1] / cell), math.floor(box[3] / cell)
+    # A box of many cells is filed under at most 4096 of them: as many as any
+    # canvas holds of boxes that it could overlap.
+    x1, y1 = min(x1, x0 + 63), min(y1, y0 + 63)
+    return [(x, y) for x in range(x0, x1 + 1) for y in range(y0, y1 + 1)]
+
+
 def _self_pairs(boxes: Sequence[Box]) -> list[tuple[int, int]]:
-    """Overlapping pairs (i, j), i < j, among `boxes`, by a sweep over the left edges."""
-    active: list[int] = []
-    found = []
-    for i in sorted(range(len(boxes)), key=lambda i: boxes[i][0]):
-        box = boxes[i]
-        active = [k for k in active if boxes[k][2] > box[0]]
-        found += [(min(i, k), max(i, k)) for k in active if _overlap(box, boxes[k])]
-        active.append(i)
+    """Overlapping pairs (i, j), i < j, among `boxes`."""
+    cell, cells = _cells(boxes)
+    found: set[tuple[int, int]] = set()
+    for members in cells.values():
+        for a in range(len(members)):
+            i = members[a]
+            for j in members[a + 1 :]:
+                if _overlap(boxes[i], boxes[j]):
+                    found.add((min(i, j), max(i, j)))
+    if any(max(b[2] - b[0], b[3] - b[1]) > 63 * cell for b in boxes):
+        found = {
+            (i, j)
+            for i in range(len(boxes))
+            for j in range(i + 1, len(boxes))
+            if _overlap(boxes[i], boxes[j])
+        }
     return sorted(found)
 
 
 def _cross_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
-    """Overlapping pairs (i, j) of first[i] and second[j], by the same sweep."""
-    events = sorted(
-        [(box[0], 0, i) for i, box in enumerate(first)]
-        + [(box[0], 1, j) for j, box in enumerate(second)]
-    )
-    live_first: list[int] = []
-    live_second: list[int] = []
-    found = []
-    for x0, side, index in events:
-        if side == 0:
-            live_second = [j for j in live_second if second[j][2] > x0]
-            found += [(index, j) for j in live_second if _overlap(first[index], second[j])]
-            live_first.append(index)
-        else:
-            live_first = [i for i in live_first if first[i][2] > x0]
-            found += [(i, index) for i in live_first if _overlap(first[i], second[index])]
-            live_second.append(index)
+    """Overlapping pairs (i, j) of first[i] and second[j]."""
+    if not first or not second:
+        return []
+    cell, cells = _cells(first)
+    huge = [i for i, b in enumerate(first) if max(b[2] - b[0], b[3] - b[1]) > 63 * cell]
+    found: set[tuple[int, int]] = set()
+    for j, b in enumerate(second):
+        near = {i for key in _keys(b, cell) for i in cells.get(key, ())}
+        if max(b[2] - b[0], b[3] - b[1]) > 63 * cell:
+            near = set(range(len(first)))
+        near.update(huge)
+        found.update((i, j) for i in near if _overlap(first[i], b))
     return sorted(found)
 
 
@@ -174,6 +201,10 @@ def quality(
     )
 
 
+def _cross_count(first: Sequence[Box], second: Sequence[Box]) -> int:
+    return len(_cross_pairs(first, second))
+
+
 def overlapping_boxes(boxes: Sequence[Box]) -> list[tuple[int, int]]:
     """Pairs (i, j), i < j, of boxes that overlap (sharing an edge does not count)."""
     return _self_pairs(boxes)
@@ -222,7 +253,7 @@ def readability(
         shown=len(texts),
         hidden=hidden,
         text_text=len(_self_pairs(texts)),
-        text_marker=len(_cross_pairs(texts, markers)),
+        text_marker=_cross_count(texts, markers),
         outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
         leaders=len(leaders),
         longest_leader=max(

@@ -9,6 +9,7 @@ helpers draw what it decides.
 from __future__ import annotations
 
 import math
+from array import array
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, field
 from typing import Literal
@@ -64,62 +65,73 @@ def _bounds(line: Segment) -> Box:
     return (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))
 
 
-class _Buckets:
-    """Boxes (and segments, by their bounding boxes) in square cells, to find
-    those near a box without scanning them all."""
+class _Boxes:
+    """A growing set of boxes in square cells, that answers "does anything overlap
+    this box" (or cross this line) by looking at the nearby cells only."""
 
     def __init__(self, cell: float) -> None:
         self.cell = max(cell, 1.0)
-        self.cells: dict[tuple[int, int], list[int]] = {}
+        self.cells: dict[tuple[int, int], list[Box]] = {}
+        self.count = 0
 
     def _range(self, box: Box) -> Iterator[tuple[int, int]]:
         c = self.cell
-        for i in range(math.floor(box[0] / c), math.floor(box[2] / c) + 1):
-            for j in range(math.floor(box[1] / c), math.floor(box[3] / c) + 1):
+        i0, i1 = math.floor(box[0] / c), math.floor(box[2] / c)
+        j0, j1 = math.floor(box[1] / c), math.floor(box[3] / c)
+        # Nothing on a canvas spans more cells than this; a huge box is cut short.
+        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
+        for i in range(i0, i1 + 1):
+            for j in range(j0, j1 + 1):
                 yield i, j
 
-    def insert(self, key: int, box: Box) -> None:
-        for cell in self._range(box):
-            self.cells.setdefault(cell, []).append(key)
-
-    def near(self, box: Box) -> Iterator[int]:
-        seen: set[int] = set()
-        for cell in self._range(box):
-            for key in self.cells.get(cell, ()):
-                if key not in seen:
-                    seen.add(key)
-                    yield key
-
-
-class _Boxes:
-    """A growing set of boxes that answers "does anything overlap this box"."""
-
-    def __init__(self, cell: float) -> None:
-        self.boxes: list[Box] = []
-        self.index = _Buckets(cell)
-
     def add(self, box: Box) -> None:
-        self.index.insert(len(self.boxes), box)
-        self.boxes.append(box)
+        self.count += 1
+        cells = self.cells
+        for cell in self._range(box):
+            found = cells.get(cell)
+            if found is None:
+                cells[cell] = [box]
+            else:
+                found.append(box)
+
+    def near(self, box: Box) -> Iterator[Box]:
+        """The boxes in the cells that `box` touches; some more than once."""
+        for cell in self._range(box):
+            yield from self.cells.get(cell, ())
 
     def hit(self, box: Box) -> bool:
-        return any(overlaps(box, self.boxes[k]) for k in self.index.near(box))
+        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
+        c, cells = self.cell, self.cells
+        i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
+        i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
+        if i0 == i1 and j0 == j1:  # the common case, without the generator
+            keys: Iterable[tuple[int, int]] = ((i0, j0),)
+        else:
+            keys = self._range(box)
+        for key in keys:
+            for b in cells.get(key, ()):
+                if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                    return True
+        return False
 
     def crossed_by(self, line: Segment) -> bool:
-        return any(crosses(line, self.boxes[k]) for k in self.index.near(_bounds(line)))
+        return any(crosses(line, b) for b in self.near(_bounds(line)))
 
 
 class _Lines:
     def __init__(self, cell: float) -> None:
-        self.lines: list[Segment] = []
-        self.index = _Buckets(cell)
+        self.index = _Boxes(cell)
+        self.lines: dict[Box, list[Segment]] = {}
 
     def add(self, line: Segment) -> None:
-        self.index.insert(len(self.lines), _bounds(line))
-        self.lines.append(line)
+        bounds = _bounds(line)
+        self.index.add(bounds)
+        self.lines.setdefault(bounds, []).append(line)
 
     def cross(self, box: Box) -> bool:
-        return any(crosses(self.lines[k], box) for k in self.index.near(box))
+        return any(
+            crosses(line, box) for bounds in self.index.near(box) for line in self.lines[bounds]
+        )
 
 
 def text_box(result: quillset.LayoutResult, size: quillset.TextSize) -> Box | None:
@@ -136,7 +148,7 @@ def text_box(result: quillset.LayoutResult, size: quillset.TextSize) -> Box | No
 def choose_readable(
     boxes: Sequence[Box | None],
     order: Iterable[int],
-    markers: Sequence[Box],
+    markers: Sequence[Box] | _Boxes,
     width: float,
     height: float,
     *,
@@ -159,9 +171,12 @@ def choose_readable(
     taken = _Boxes(cell)
     for box in drawn:
         taken.add(box)
-    obstacles = _Boxes(cell)
-    for box in markers:
-        obstacles.add(box)
+    if isinstance(markers, _Boxes):
+        obstacles = markers
+    else:
+        obstacles = _Boxes(cell)
+        for box in markers:
+            obstacles.add(box)
     kept_lines = _Lines(cell)
     for line in drawn_lines:
         kept_lines.add(line)
@@ -307,7 +322,7 @@ def place_readable(
     sizes = measure if isinstance(measure, Memoized) else Memoized(measure)
     on_canvas = [0.0 <= x <= width and 0.0 <= y <= height for x, y in points]
     markers = [(x - radius, y - radius, x + radius, y + radius) for x, y in points]
-    objects = [object_box(*m) for m in markers]
+    objects = _object_boxes(markers)
     results: list[quillset.LayoutResult | None] = [None] * len(points)
     boxes: list[Box | None] = [None] * len(points)
 
@@ -342,7 +357,8 @@ def place_readable(
     line_height = full.height + full.baseline + 2 * pad_y
     config.gridSize = max(8, int(2 * line_height))
     cell = max(8.0, 2.0 * line_height)
-    marker_index = _Boxes(cell)
+    # Cells about a marker wide: a small box meets few markers even where they pile up.
+    marker_index = _Boxes(max(4.0, 2.0 * radius))
     for box in markers:
         marker_index.add(box)
     small = _smallest(font_size)
@@ -371,19 +387,19 @@ def place_readable(
         chosen: Sequence[int], obj: Sequence[Box], drawn: Sequence[Box], own: bool
     ) -> dict[int, quillset.LayoutResult]:
         engine = _Engine(width, height, sizes, config)
-        near: set[int] = set()
+        near: set[Box] = set()
         for i in chosen:
             full_size = sizes(texts[i], font_size)
             w = full_size.width + 2 * pad_x
             h = full_size.height + full_size.baseline + 2 * pad_y
             x0, y0, x1, y1 = obj[i]
-            near.update(marker_index.index.near((x0 - w, y0 - h, x1 + w, y1 + h)))
+            near.update(marker_index.near((x0 - w, y0 - h, x1 + w, y1 + h)))
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
-                near.discard(i)
-        for k in sorted(near):
-            engine.obstacle(markers[k])
+                near.discard(markers[i])
+        for box in sorted(near):
+            engine.obstacle(box)
         for box in drawn:
             engine.obstacle(box)
         return engine.solve()
@@ -397,7 +413,7 @@ def place_readable(
     first = plausible(candidates, _Boxes(cell))
     for i, result in solve_round(first, objects, [], True).items():
         results[i], boxes[i] = result, measured_box(i, result)
-    shown = choose_readable(boxes, order, markers, width, height, cell=cell)
+    shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
     if not leaders:
         return finish(shown, {})
 
@@ -434,7 +450,7 @@ def place_readable(
         kept = choose_readable(
             trial,
             chosen,
-            markers,
+            marker_index,
             width,
             height,
             drawn=drawn_boxes,
@@ -449,6 +465,20 @@ def place_readable(
             drawn_boxes.append(kept_box)
             shown_set.add(i)
     return finish(shown_set, leader_of)
+
+
+def _object_boxes(boxes: Sequence[Box]) -> list[Box]:
+    """object_box of each box, in one conversion to single precision."""
+    flat = array("f", [v for box in boxes for v in box])
+    out = []
+    floor, ceil = math.floor, math.ceil
+    for k, box in enumerate(boxes):
+        l, t, r, b = flat[4 * k : 4 * k + 4]
+        if r - l < 2.0 or b - t < 2.0:  # the engine widens it first
+            out.append(object_box(*box))
+        else:
+            out.append((floor(l), floor(t), ceil(r), ceil(b)))
+    return out
 
 
 def _copy(config: quillset.LayoutConfig) -> quillset.LayoutConfig:
