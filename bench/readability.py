@@ -50,8 +50,11 @@ FRAME = {"left": 0.07, "right": 0.98, "bottom": 0.07, "top": 0.94}
 ADJUST_TEXT_MAX = 1000  # above this adjustText runs out of memory (3,000 map labels): skipped
 
 QUILLSET_FORMS = ("allow", "hide", "hide+leaders")
+# Leaders allowed as far as textalloc's usually reach (about 190 px): the default
+# reach of label_points is a few line heights.
+FAR = 100.0  # points: 139 px at 100 dpi
 PEERS = ("textalloc", "textalloc all", "adjustText")
-METHODS = QUILLSET_FORMS + PEERS
+METHODS = (*QUILLSET_FORMS, "hide+leaders far", *PEERS)
 
 
 # ---------------------------------------------------------------------------------
@@ -349,6 +352,7 @@ def use_source_tree() -> None:
 def run_quillset(ax: Axes, data: Dataset, form: str, fontsize: float | str = FONT_SIZE) -> Drawn:
     from quillset_extras.mpl import label_points
 
+    leaders = form.startswith("hide+leaders")
     res = label_points(
         ax,
         data.x,
@@ -356,7 +360,8 @@ def run_quillset(ax: Axes, data: Dataset, form: str, fontsize: float | str = FON
         data.texts,
         fontsize=fontsize,
         overlap="allow" if form == "allow" else "hide",
-        leaders=form == "hide+leaders",
+        leaders=leaders,
+        max_distance=FAR if form == "hide+leaders far" else None,
         priority=None if data.priority is None else data.priority.tolist(),
         point_radius=math.sqrt(data.marker_area) / 2,  # points: the drawn dot's own radius
     )
@@ -404,7 +409,7 @@ def run_adjust_text(ax: Axes, data: Dataset) -> Drawn:
 
 
 def draw_method(ax: Axes, data: Dataset, method: str, fontsize: float | str = FONT_SIZE) -> Drawn:
-    if method in QUILLSET_FORMS:
+    if method in QUILLSET_FORMS or method == "hide+leaders far":
         return run_quillset(ax, data, method, fontsize)
     if method == "textalloc":
         return run_textalloc(ax, data, draw_all=False)
@@ -420,6 +425,7 @@ def method_title(data: Dataset, method: str) -> str:
         "allow": 'quillset, overlap="allow"',
         "hide": 'quillset, overlap="hide"',
         "hide+leaders": 'quillset, overlap="hide", leaders=True',
+        "hide+leaders far": f'quillset, overlap="hide", leaders=True, max_distance={FAR:g}',
         "textalloc": "textalloc, draw_all=False",
         "textalloc all": "textalloc (default: draw_all=True)",
         "adjustText": "adjustText",
