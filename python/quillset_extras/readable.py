@@ -366,8 +366,8 @@ def place_readable(
     line_height = full.height + full.baseline + 2 * pad_y
     config.gridSize = max(8, int(2 * line_height))
     cell = max(8.0, 2.0 * line_height)
-    # Cells about a marker wide: a small box meets few markers even where they pile up.
-    marker_index = _Boxes(max(4.0, 2.0 * radius))
+    # Cells about a line high: a label's box spans few of them.
+    marker_index = _Boxes(max(4.0, 2.0 * radius, line_height))
     for box in markers:
         marker_index.add(box)
     small = _smallest(font_size)
@@ -411,9 +411,9 @@ def place_readable(
         near: set[Box] = set()
         for i in chosen:
             reach = reach_box(i, obj[i])
-            near.update(marker_index.near(reach))
+            near.update(b for b in marker_index.near(reach) if overlaps(b, reach))
             if drawn is not None:
-                near.update(drawn.near(reach))
+                near.update(b for b in drawn.near(reach) if overlaps(b, reach))
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
