@@ -30,6 +30,9 @@ _EPS = 0.01
 # obstacle's object pay for it.
 _OBSTACLE = "\x00quillset-obstacle\x00"
 _OBSTACLE_SIZE = 9
+# With "hide" a label that covers anything is not drawn at all: covering must
+# cost more than shrinking to the smallest tier, so both overlap weights grow.
+_HIDE_WEIGHT = 100.0
 
 
 def overlaps(a: Box, b: Box) -> bool:
@@ -311,12 +314,19 @@ def place_readable(
     and no marker and lies on the canvas, taking labels by `priority` (larger
     first; ties and default in input order). Before placing, labels for which no
     room is left beside their point are not sent to the engine at all, so dense
-    data costs little. With `leaders`, hidden labels get further engine rounds in
-    which each sits around a box of growing size about its point (up to
-    `max_distance`, default 4 font sizes), the shown labels and the markers being
-    obstacles; such a label is drawn under the same rule, when its leader line
-    (from the point to the nearest point of its text) crosses no drawn text and no
-    drawn leader line crosses its text."""
+    data costs little. The engine then runs with a `gridSize` of about two line
+    heights and `costOccludeObj` and `costOverlapBase` 100 times those of
+    `config`: covering anything costs a label its place, which is worse than the
+    smallest tier.
+
+    With `leaders`, hidden labels get further engine rounds in which each sits
+    around a box of growing size about its point, the shown labels and the
+    markers within reach being obstacles; such a label is drawn under the same
+    rule, when its leader line (from the point to the nearest point of its text,
+    at most `max_distance` long; default 4 line heights) crosses no drawn text and
+    no drawn leader line crosses its text. Obstacles reach the engine as labels
+    whose box has zero size at their object: unlike the fallback box at the
+    canvas origin, they do not all share one grid cell."""
     if overlap not in ("allow", "hide"):
         raise ValueError(f"overlap must be 'allow' or 'hide', not {overlap!r}")
     if leaders and overlap != "hide":
@@ -365,6 +375,8 @@ def place_readable(
     full = sizes("Hg", font_size)
     line_height = full.height + full.baseline + 2 * pad_y
     config.gridSize = max(8, int(2 * line_height))
+    config.costOccludeObj *= _HIDE_WEIGHT
+    config.costOverlapBase *= _HIDE_WEIGHT
     cell = max(8.0, 2.0 * line_height)
     # Cells about a line high: a label's box spans few of them.
     marker_index = _Boxes(max(4.0, 2.0 * radius, line_height))
@@ -441,7 +453,7 @@ def place_readable(
     shown_set = set(shown)
     steps = max(3, min(8, math.ceil(reach / (2.0 * line_height))))
     for step in range(1, steps + 1):
-        ring = radius + reach * step / steps
+        ring = radius + reach / math.sqrt(2.0) * step / steps
         waiting = [i for i in order if on_canvas[i] and i not in shown_set]
         if not waiting:
             break
