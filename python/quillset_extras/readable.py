@@ -30,6 +30,9 @@ _EPS = 0.01
 # obstacle's object pay for it.
 _OBSTACLE = "\x00quillset-obstacle\x00"
 _OBSTACLE_SIZE = 9
+# With "hide" a label that covers anything is not drawn at all: covering must
+# cost more than shrinking to the smallest tier, so both overlap weights grow.
+_HIDE_WEIGHT = 100.0
 
 
 def overlaps(a: Box, b: Box) -> bool:
@@ -267,15 +270,24 @@ def _smallest(font_size: int) -> int:
     return max(min(font_size, 9), math.floor(font_size * 0.75))
 
 
-def _room(obj: Box, w: float, h: float, pad_x: float, pad_y: float) -> tuple[Box, Box, Box, Box]:
-    """Text boxes of w x h beside the object box, one on each side, at the corner."""
+def _room(
+    obj: Box, w: float, h: float, pad_x: float, pad_y: float, along: Sequence[float]
+) -> list[Box]:
+    """Text boxes of w x h beside the object box, on each side, at the given
+    fractions of the length by which that side is longer than the label."""
     x0, y0, x1, y1 = obj
-    return (
-        (x0 + pad_x, y0 - pad_y - h, x0 + pad_x + w, y0 - pad_y),
-        (x1 + pad_x, y0 + pad_y, x1 + pad_x + w, y0 + pad_y + h),
-        (x0 + pad_x, y1 + pad_y, x0 + pad_x + w, y1 + pad_y + h),
-        (x0 - pad_x - w, y0 + pad_y, x0 - pad_x, y0 + pad_y + h),
-    )
+    bw, bh = w + 2 * pad_x, h + 2 * pad_y
+    free_x, free_y = max(x1 - x0 - bw, 0.0), max(y1 - y0 - bh, 0.0)
+    boxes = []
+    for f in along:
+        bx, by = x0 + f * free_x + pad_x, y0 + f * free_y + pad_y
+        boxes += [
+            (bx, y0 - pad_y - h, bx + w, y0 - pad_y),
+            (x1 + pad_x, by, x1 + pad_x + w, by + h),
+            (bx, y1 + pad_y, bx + w, y1 + pad_y + h),
+            (x0 - pad_x - w, by, x0 - pad_x, by + h),
+        ]
+    return boxes
 
 
 def place_readable(
@@ -302,12 +314,19 @@ def place_readable(
     and no marker and lies on the canvas, taking labels by `priority` (larger
     first; ties and default in input order). Before placing, labels for which no
     room is left beside their point are not sent to the engine at all, so dense
-    data costs little. With `leaders`, hidden labels get further engine rounds in
-    which each sits around a box of growing size about its point (up to
-    `max_distance`, default 4 font sizes), the shown labels and the markers being
-    obstacles; such a label is drawn under the same rule, when its leader line
-    (from the point to the nearest point of its text) crosses no drawn text and no
-    drawn leader line crosses its text."""
+    data costs little. The engine then runs with a `gridSize` of about two line
+    heights and `costOccludeObj` and `costOverlapBase` 100 times those of
+    `config`: covering anything costs a label its place, which is worse than the
+    smallest tier.
+
+    With `leaders`, hidden labels get further engine rounds in which each sits
+    around a box of growing size about its point, the shown labels and the
+    markers within reach being obstacles; such a label is drawn under the same
+    rule, when its leader line (from the point to the nearest point of its text,
+    at most `max_distance` long; default 4 line heights) crosses no drawn text and
+    no drawn leader line crosses its text. Obstacles reach the engine as labels
+    whose box has zero size at their object: unlike the fallback box at the
+    canvas origin, they do not all share one grid cell."""
     if overlap not in ("allow", "hide"):
         raise ValueError(f"overlap must be 'allow' or 'hide', not {overlap!r}")
     if leaders and overlap != "hide":
@@ -356,51 +375,62 @@ def place_readable(
     full = sizes("Hg", font_size)
     line_height = full.height + full.baseline + 2 * pad_y
     config.gridSize = max(8, int(2 * line_height))
+    config.costOccludeObj *= _HIDE_WEIGHT
+    config.costOverlapBase *= _HIDE_WEIGHT
     cell = max(8.0, 2.0 * line_height)
-    # Cells about a marker wide: a small box meets few markers even where they pile up.
-    marker_index = _Boxes(max(4.0, 2.0 * radius))
+    # Cells about a line high: a label's box spans few of them.
+    marker_index = _Boxes(max(4.0, 2.0 * radius, line_height))
     for box in markers:
         marker_index.add(box)
     small = _smallest(font_size)
 
-    def plausible(candidates: Iterable[tuple[int, Box]], claims: _Boxes) -> list[int]:
+    def plausible(
+        candidates: Iterable[tuple[int, Box]], claims: _Boxes, along: Sequence[float]
+    ) -> list[int]:
         """The labels, taken in order, that find room of their smallest size
-        beside their object box: free of markers, of room claimed by labels
-        taken before, and on the canvas. Each claims the first room it finds."""
+        beside their object box (at the `along` fractions of each side): free of
+        markers, of room claimed by labels taken before, and on the canvas. Each
+        claims the first room it finds."""
         found = []
         for i, obj in candidates:
-            tiny = _room(obj, 1.0, 1.0, pad_x, pad_y)
+            tiny = _room(obj, 1.0, 1.0, pad_x, pad_y, along)
             if not any(
                 inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b)
                 for b in tiny
             ):
                 continue
             m = sizes(texts[i], small)
-            for b in _room(obj, m.width, m.height + m.baseline, pad_x, pad_y):
+            for b in _room(obj, m.width, m.height + m.baseline, pad_x, pad_y, along):
                 if inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b):
                     claims.add(b)
                     found.append(i)
                     break
         return found
 
+    def reach_box(i: int, obj: Box) -> Box:
+        """Where label i's candidates around `obj` can lie, at its full size."""
+        full_size = sizes(texts[i], font_size)
+        w = full_size.width + 2 * pad_x
+        h = full_size.height + full_size.baseline + 2 * pad_y
+        return (obj[0] - w, obj[1] - h, obj[2] + w, obj[3] + h)
+
     def solve_round(
-        chosen: Sequence[int], obj: Sequence[Box], drawn: Sequence[Box], own: bool
+        chosen: Sequence[int], obj: Sequence[Box], drawn: _Boxes | None, own: bool
     ) -> dict[int, quillset.LayoutResult]:
+        """One engine for the chosen labels around their objects, with the markers
+        and drawn texts within their reach as obstacles."""
         engine = _Engine(width, height, sizes, config)
         near: set[Box] = set()
         for i in chosen:
-            full_size = sizes(texts[i], font_size)
-            w = full_size.width + 2 * pad_x
-            h = full_size.height + full_size.baseline + 2 * pad_y
-            x0, y0, x1, y1 = obj[i]
-            near.update(marker_index.near((x0 - w, y0 - h, x1 + w, y1 + h)))
+            reach = reach_box(i, obj[i])
+            near.update(b for b in marker_index.near(reach) if overlaps(b, reach))
+            if drawn is not None:
+                near.update(b for b in drawn.near(reach) if overlaps(b, reach))
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
                 near.discard(markers[i])
         for box in sorted(near):
-            engine.obstacle(box)
-        for box in drawn:
             engine.obstacle(box)
         return engine.solve()
 
@@ -410,8 +440,8 @@ def place_readable(
         return text_box(result, sizes(texts[i], result.fontSize))
 
     candidates = [(i, objects[i]) for i in order if on_canvas[i]]
-    first = plausible(candidates, _Boxes(cell))
-    for i, result in solve_round(first, objects, [], True).items():
+    first = plausible(candidates, _Boxes(cell), (0.0,))
+    for i, result in solve_round(first, objects, None, True).items():
         results[i], boxes[i] = result, measured_box(i, result)
     shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
     if not leaders:
@@ -421,8 +451,9 @@ def place_readable(
     drawn_boxes = [b for i in shown if (b := boxes[i]) is not None]
     leader_of: dict[int, Segment] = {}
     shown_set = set(shown)
-    for step in (1, 2, 3):
-        ring = radius + reach * step / 3.0
+    steps = max(3, min(8, math.ceil(reach / (2.0 * line_height))))
+    for step in range(1, steps + 1):
+        ring = radius + reach / math.sqrt(2.0) * step / steps
         waiting = [i for i in order if on_canvas[i] and i not in shown_set]
         if not waiting:
             break
@@ -433,10 +464,13 @@ def place_readable(
         claims = _Boxes(cell)
         for box in drawn_boxes:
             claims.add(box)
-        chosen = plausible([(i, rings[i]) for i in waiting], claims)
+        chosen = plausible([(i, rings[i]) for i in waiting], claims, (0.0, 0.5, 1.0))
         if not chosen:
             continue
-        placed = solve_round(chosen, rings, drawn_boxes, False)
+        drawn_index = _Boxes(cell)
+        for box in drawn_boxes:
+            drawn_index.add(box)
+        placed = solve_round(chosen, rings, drawn_index, False)
         trial: list[Box | None] = [None] * len(points)
         lines: list[Segment | None] = [None] * len(points)
         for i, result in placed.items():

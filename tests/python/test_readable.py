@@ -183,6 +183,24 @@ def test_leaders_show_more_than_hide_alone(axes):
     assert set(hide.shown) == set(with_leaders.shown) - set(with_leaders.leaders)
 
 
+@pytest.mark.parametrize("max_distance", [12.0, 30.0])
+def test_leader_lines_stay_within_max_distance(axes, max_distance):
+    x, y, texts = scene(800)
+    axes.scatter(x, y, s=4)
+    result = label_points(
+        axes, x, y, texts, overlap="hide", leaders=True, max_distance=max_distance
+    )
+    assert result.leaders
+    scale = axes.figure.dpi / 72
+    for line in result.lines:
+        (x0, y0), (x1, y1) = axes.transData.transform(list(zip(*line.get_data())))
+        # From the point to the text: the point's own marker adds its radius.
+        assert math.hypot(x1 - x0, y1 - y0) <= (max_distance + 3.0) * scale + 1e-6
+    assert drawn_figures(axes, result, x, y) == (0, 0, 0, 0)
+    with pytest.raises(ValueError, match="max_distance"):
+        label_points(axes, x, y, texts, overlap="hide", leaders=True, max_distance=-1)
+
+
 def test_priority_decides_which_labels_stay(axes):
     # Twelve points in one place: only a few labels fit, and priority picks them.
     x = [0.0] * 12
