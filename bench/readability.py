@@ -47,6 +47,7 @@ WIDTH_IN, HEIGHT_IN, DPI = 10.0, 7.0, 100
 FONT_SIZE = 9.0
 # The axes' place in the figure, the same for every method and dataset.
 FRAME = {"left": 0.07, "right": 0.98, "bottom": 0.07, "top": 0.94}
+TOP = 20  # the most important points, whose labels matter most
 ADJUST_TEXT_MAX = 1000  # above this adjustText runs out of memory (3,000 map labels): skipped
 
 QUILLSET_FORMS = ("allow", "hide", "hide+leaders")
@@ -335,10 +336,12 @@ def new_axes(data: Dataset, title: str) -> tuple[Figure, Axes]:
 
 @dataclass
 class Drawn:
-    """What one method drew: its label texts and its leader lines."""
+    """What one method drew: its label texts, its leader lines and the indices of the
+    points whose label it drew."""
 
     texts: list[Text]
     lines: list[Artist]
+    shown: list[int]
     note: str = ""
 
 
@@ -365,7 +368,7 @@ def run_quillset(ax: Axes, data: Dataset, form: str, fontsize: float | str = FON
         priority=None if data.priority is None else data.priority.tolist(),
         point_radius=math.sqrt(data.marker_area) / 2,  # points: the drawn dot's own radius
     )
-    return Drawn(list(res.texts), list(res.lines))
+    return Drawn(list(res.texts), list(res.lines), list(res.shown))
 
 
 def run_textalloc(ax: Axes, data: Dataset, draw_all: bool) -> Drawn:
@@ -384,14 +387,15 @@ def run_textalloc(ax: Axes, data: Dataset, draw_all: bool) -> Drawn:
         linecolor="0.45",
         linewidth=0.6,
     )
-    texts = [t for t in out[2] if isinstance(t, Text)]
+    # One entry per point, None where it drew no label.
+    shown = [i for i, t in enumerate(out[2]) if isinstance(t, Text)]
     lines: list[Artist] = [line for line in ax.lines if line not in before]
-    return Drawn(texts, lines)
+    return Drawn([out[2][i] for i in shown], lines, shown)
 
 
-def run_adjust_text(ax: Axes, data: Dataset) -> Drawn:
-    if len(data) > ADJUST_TEXT_MAX:
-        return Drawn([], [], f"skipped: more than {ADJUST_TEXT_MAX} labels")
+def run_adjust_text(ax: Axes, data: Dataset, most: int = ADJUST_TEXT_MAX) -> Drawn:
+    if len(data) > most:
+        return Drawn([], [], [], f"skipped: more than {most} labels")
     adjust = importlib.import_module("adjustText").adjust_text
     texts = [
         ax.text(px, py, t, fontsize=FONT_SIZE)
@@ -405,10 +409,16 @@ def run_adjust_text(ax: Axes, data: Dataset) -> Drawn:
         ax=ax,
         arrowprops={"arrowstyle": "-", "color": "0.45", "lw": 0.6},
     )
-    return Drawn(texts, [a for a in arrows if isinstance(a, Artist)])
+    return Drawn(texts, [a for a in arrows if isinstance(a, Artist)], list(range(len(data))))
 
 
-def draw_method(ax: Axes, data: Dataset, method: str, fontsize: float | str = FONT_SIZE) -> Drawn:
+def draw_method(
+    ax: Axes,
+    data: Dataset,
+    method: str,
+    fontsize: float | str = FONT_SIZE,
+    adjust_text_max: int = ADJUST_TEXT_MAX,
+) -> Drawn:
     if method in QUILLSET_FORMS or method == "hide+leaders far":
         return run_quillset(ax, data, method, fontsize)
     if method == "textalloc":
@@ -416,7 +426,7 @@ def draw_method(ax: Axes, data: Dataset, method: str, fontsize: float | str = FO
     if method == "textalloc all":
         return run_textalloc(ax, data, draw_all=True)
     if method == "adjustText":
-        return run_adjust_text(ax, data)
+        return run_adjust_text(ax, data, adjust_text_max)
     raise ValueError(f"unknown method {method!r}")
 
 
@@ -455,6 +465,7 @@ class Row:
     n: int
     method: str
     shown: int = 0
+    top: int = 0
     overlaps: int = 0
     over_markers: int = 0
     outside: int = 0
@@ -469,12 +480,13 @@ def measure(
     method: str,
     fontsize: float | str = FONT_SIZE,
     save: Path | None = None,
+    adjust_text_max: int = ADJUST_TEXT_MAX,
 ) -> Row:
     """Runs one method on a new figure, times it, saves the PNG (to `save`, or to
     memory) and counts what was drawn."""
     fig, ax = new_axes(data, method_title(data, method))
     start = time.perf_counter()
-    drawn = draw_method(ax, data, method, fontsize)
+    drawn = draw_method(ax, data, method, fontsize, adjust_text_max)
     before_save = time.perf_counter()
     if drawn.note:
         return Row(data.key, len(data), method, note=drawn.note)
@@ -495,6 +507,7 @@ def measure(
         len(data),
         method,
         shown=len(texts),
+        top=sum(1 for i in drawn.shown if i < TOP),
         overlaps=overlapping_pairs(boxes),
         over_markers=boxes_over(boxes, markers),
         outside=outside(boxes, (frame.x0, frame.y0, frame.x1, frame.y1)),
@@ -509,16 +522,16 @@ def measure(
 
 
 HEADER = (
-    "| dataset | n | method | shown | overlapping pairs | over markers | outside |"
-    " longest leader (px) | s before savefig | s end to end |"
+    f"| dataset | n | method | shown | of the first {TOP} | overlapping pairs | over markers |"
+    " outside | longest leader (px) | s before savefig | s end to end |"
 )
 
 
 def format_row(row: Row) -> str:
     if row.note:
-        return f"| {row.dataset} | {row.n} | {row.method} | {row.note} |" + " |" * 6
+        return f"| {row.dataset} | {row.n} | {row.method} | {row.note} |" + " |" * 7
     return (
-        f"| {row.dataset} | {row.n} | {row.method} | {row.shown} | {row.overlaps} |"
+        f"| {row.dataset} | {row.n} | {row.method} | {row.shown} | {row.top} | {row.overlaps} |"
         f" {row.over_markers} | {row.outside} | {row.leader:.0f} |"
         f" {row.t_before_save:.2f} | {row.t_total:.2f} |"
     )
@@ -536,13 +549,18 @@ def speed_line(rows: Sequence[Row], dataset: str) -> str:
     )
 
 
-def report(datasets: Sequence[Dataset], big: Dataset | None, emit: Callable[[str], None]) -> None:
+def report(
+    datasets: Sequence[Dataset],
+    big: Dataset | None,
+    emit: Callable[[str], None],
+    adjust_text_max: int = ADJUST_TEXT_MAX,
+) -> None:
     rows: list[Row] = []
     emit(HEADER)
-    emit("|" + " --- |" * 10)
+    emit("|" + " --- |" * 11)
     for data in datasets:
         for method in METHODS:
-            row = measure(data, method)
+            row = measure(data, method, adjust_text_max=adjust_text_max)
             rows.append(row)
             emit(format_row(row))
     if big is not None:  # the scale case: only what can be read is worth placing there
@@ -576,10 +594,12 @@ def main(argv: Sequence[str] | None = None) -> None:
     if args.quick:
         datasets = [gapminder().head(60), cars().head(80), europe(300)]
         big = world(5000)
+        adjust_text_max = 100
         log = args.log or ROOT / "build" / "readability-quick.log"
     else:
         datasets = [gapminder(), us_airports(), cars(), europe(3000)]
         big = world(args.big)
+        adjust_text_max = ADJUST_TEXT_MAX
         log = args.log or ROOT / "bench" / "readability.log"
 
     lines: list[str] = []
@@ -588,7 +608,7 @@ def main(argv: Sequence[str] | None = None) -> None:
         print(line, flush=True)
         lines.append(line)
 
-    report(datasets, big, emit)
+    report(datasets, big, emit, adjust_text_max)
     log.parent.mkdir(parents=True, exist_ok=True)
     log.write_text("\n".join(lines) + "\n", encoding="utf-8")
     print(f"\nwritten to {log}")

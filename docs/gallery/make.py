@@ -67,7 +67,7 @@ def main(argv: Sequence[str] | None = None) -> None:
     ]
     for key in keys:
         data = loaders[key]()
-        lines += [f"## {data.title}: {len(data)} points", "", rb.HEADER, "|" + " --- |" * 10]
+        lines += [f"## {data.title}: {len(data)} points", "", rb.HEADER, "|" + " --- |" * 11]
         pictures = []
         for method in METHODS:
             path = args.out / picture_name(data, method)
