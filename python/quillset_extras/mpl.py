@@ -209,8 +209,9 @@ def label_points(
     line heights), joined to it by a thin line that crosses no drawn label.
 
     `point_radius` (points) is the room kept free around each point; `config`
-    tunes the engine (with "hide" the helper picks its gridSize and multiplies
-    its two overlap weights by 100, see place_readable). Keywords
+    tunes the engine (without it, "allow" runs a grid and passes suited to the
+    label size; with "hide" the helper picks its gridSize and multiplies its two
+    overlap weights by 100, see place_readable). Keywords
     go to Axes.text: font keywords (family, weight, style, stretch, variant) and
     linespacing are measured; size and fontproperties are given as `fontsize` and
     `font`; rotation other than 0, usetex, wrap and font features are refused, as
