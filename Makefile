@@ -3,7 +3,7 @@ VENV := .venv
 PY := $(VENV)/bin/python
 
 .PHONY: setup demo test test-native test-python clean lint format wheel test-wheel test-sdist \
-	bench sanitize valgrind
+	bench sanitize valgrind readability gallery
 
 setup:
 	@tools/setup.sh
@@ -70,3 +70,16 @@ sanitize:
 # written must never be read. Installs Debian's valgrind when it is missing.
 valgrind:
 	@tools/valgrind.sh $(VALGRIND_ARGS)
+
+# Readability on real datasets beside textalloc and adjustText (bench/readability.py;
+# a few minutes, READABILITY_ARGS=--quick for seconds), and the gallery's pictures
+# (docs/gallery/make.py). Both install bench/requirements-readability.txt first.
+$(VENV)/.readability: bench/requirements-readability.txt | setup
+	@$(PY) -m pip install --quiet --disable-pip-version-check -r $<
+	@touch $@
+
+readability: setup $(VENV)/.readability
+	@$(PY) bench/readability.py $(READABILITY_ARGS)
+
+gallery: setup $(VENV)/.readability
+	@$(PY) docs/gallery/make.py $(GALLERY_ARGS)

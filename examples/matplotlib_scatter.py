@@ -38,7 +38,7 @@ def main(out: str) -> None:
 
     labels = label_points(ax, x, y, names, fontsize=9, color="0.15")
     fig.savefig(out)
-    print(f"{len(labels)} of {len(names)} points labelled; figure: {out}")
+    print(f"{len(labels.shown)} of {len(names)} points labelled; figure: {out}")
 
 
 if __name__ == "__main__":

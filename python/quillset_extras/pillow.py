@@ -6,7 +6,7 @@ import math
 import os
 from collections.abc import Iterable
 
-from PIL import ImageDraw, ImageFont
+from PIL import Image, ImageDraw, ImageFont
 
 import quillset
 
@@ -25,12 +25,16 @@ class PillowFonts:
     A box reaches from the font's cap height (or the text's own top, if higher) to
     its descender (or the text's own bottom, if lower), so that labels of one size
     share one height; its width is the text's advance or its ink, whichever is wider.
+    A text with line breaks is measured as `draw` draws it: lines below one another
+    with ImageDraw's own line spacing, the first line's baseline at the box's
+    ascent.
     """
 
     def __init__(self, font: str | os.PathLike[str] | None = None) -> None:
         self.path = None if font is None else os.fspath(font)
         self._fonts: dict[int, Font] = {}
         self._reference: dict[int, tuple[float, float]] = {}
+        self._scratch = ImageDraw.Draw(Image.new("L", (1, 1)))
 
     def font(self, size: int) -> Font:
         """The font at `size` (Pillow's size: pixels per em), loaded once."""
@@ -50,8 +54,14 @@ class PillowFonts:
         if reference is None:
             _, top, _, bottom = font.getbbox("Hg", anchor="ls")
             reference = self._reference[font_size] = (top, bottom)
-        x0, y0, x1, y1 = font.getbbox(text, anchor="ls")
-        width = max(font.getlength(text), x1) if text else 0.0
+        if "\n" in text:
+            # Several lines, laid out as ImageDraw.text draws them: the box reaches
+            # from the first line's top to the last line's bottom.
+            x0, y0, x1, y1 = self._scratch.multiline_textbbox((0, 0), text, font, anchor="ls")
+            width = max(x1, *(font.getlength(line) for line in text.split("\n")))
+        else:
+            x0, y0, x1, y1 = font.getbbox(text, anchor="ls")
+            width = max(font.getlength(text), x1) if text else 0.0
         return quillset.TextSize(
             math.ceil(width), math.ceil(-min(y0, reference[0])), math.ceil(max(y1, reference[1]))
         )

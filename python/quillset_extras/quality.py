@@ -49,47 +49,88 @@ def label_box(result: quillset.LayoutResult) -> Box:
     return (result.left, result.top, result.left + result.width, result.top + result.height)
 
 
+def text_box_of(result: quillset.LayoutResult) -> Box:
+    """The part of the label's reported box that its text takes: the box minus the
+    padding on each side."""
+    return (
+        result.left + result.padding_x,
+        result.top + result.padding_y,
+        result.left + result.width - result.padding_x,
+        result.top + result.height - result.padding_y,
+    )
+
+
 def _overlap(a: Box, b: Box) -> bool:
     # Strict: boxes that only share an edge do not overlap.
     return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
 
 
+def _cells(boxes: Sequence[Box]) -> tuple[float, dict[tuple[int, int], list[int]]]:
+    """The boxes in square cells of about their median size, for finding pairs
+    without comparing every box with every other."""
+    sizes = sorted(max(b[2] - b[0], b[3] - b[1]) for b in boxes)
+    cell = sizes[len(sizes) // 2] if sizes else 1.0
+    cell = cell if math.isfinite(cell) and cell >= 1.0 else 1.0
+    cells: dict[tuple[int, int], list[int]] = {}
+    for i, b in enumerate(boxes):
+        for key in _keys(b, cell):
+            cells.setdefault(key, []).append(i)
+    return cell, cells
+
+
+def _keys(box: Box, cell: float) -> list[tuple[int, int]]:
+    if not all(map(math.isfinite, box)):
+        return []
+    x0, x1 = math.floor(box[0] / cell), math.floor(box[2] / cell)
+    y0, y1 = math.floor(box[1] / cell), math.floor(box[3] / cell)
+    # A box of many cells is filed under at most 4096 of them: as many as any
+    # canvas holds of boxes that it could overlap.
+    x1, y1 = min(x1, x0 + 63), min(y1, y0 + 63)
+    return [(x, y) for x in range(x0, x1 + 1) for y in range(y0, y1 + 1)]
+
+
 def _self_pairs(boxes: Sequence[Box]) -> list[tuple[int, int]]:
-    """Overlapping pairs (i, j), i < j, among `boxes`, by a sweep over the left edges."""
-    active: list[int] = []
-    found = []
-    for i in sorted(range(len(boxes)), key=lambda i: boxes[i][0]):
-        box = boxes[i]
-        active = [k for k in active if boxes[k][2] > box[0]]
-        found += [(min(i, k), max(i, k)) for k in active if _overlap(box, boxes[k])]
-        active.append(i)
+    """Overlapping pairs (i, j), i < j, among `boxes`."""
+    cell, cells = _cells(boxes)
+    found: set[tuple[int, int]] = set()
+    for members in cells.values():
+        for a in range(len(members)):
+            i = members[a]
+            for j in members[a + 1 :]:
+                if _overlap(boxes[i], boxes[j]):
+                    found.add((min(i, j), max(i, j)))
+    if any(max(b[2] - b[0], b[3] - b[1]) > 63 * cell for b in boxes):
+        found = {
+            (i, j)
+            for i in range(len(boxes))
+            for j in range(i + 1, len(boxes))
+            if _overlap(boxes[i], boxes[j])
+        }
     return sorted(found)
 
 
 def _cross_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
-    """Overlapping pairs (i, j) of first[i] and second[j], by the same sweep."""
-    events = sorted(
-        [(box[0], 0, i) for i, box in enumerate(first)]
-        + [(box[0], 1, j) for j, box in enumerate(second)]
-    )
-    live_first: list[int] = []
-    live_second: list[int] = []
-    found = []
-    for x0, side, index in events:
-        if side == 0:
-            live_second = [j for j in live_second if second[j][2] > x0]
-            found += [(index, j) for j in live_second if _overlap(first[index], second[j])]
-            live_first.append(index)
-        else:
-            live_first = [i for i in live_first if first[i][2] > x0]
-            found += [(i, index) for i in live_first if _overlap(first[i], second[index])]
-            live_second.append(index)
+    """Overlapping pairs (i, j) of first[i] and second[j]."""
+    if not first or not second:
+        return []
+    cell, cells = _cells(first)
+    huge = [i for i, b in enumerate(first) if max(b[2] - b[0], b[3] - b[1]) > 63 * cell]
+    found: set[tuple[int, int]] = set()
+    for j, b in enumerate(second):
+        near = {i for key in _keys(b, cell) for i in cells.get(key, ())}
+        if max(b[2] - b[0], b[3] - b[1]) > 63 * cell:
+            near = set(range(len(first)))
+        near.update(huge)
+        found.update((i, j) for i in near if _overlap(first[i], b))
     return sorted(found)
 
 
-def overlapping_label_pairs(results: Sequence[quillset.LayoutResult]) -> list[tuple[int, int]]:
-    """Pairs (i, j), i < j, of labels whose reported boxes overlap."""
-    boxes = [label_box(r) for r in results]
+def overlapping_label_pairs(
+    results: Sequence[quillset.LayoutResult], *, text: bool = False
+) -> list[tuple[int, int]]:
+    """Pairs (i, j), i < j, of labels whose reported boxes overlap; with `text`,
+    those whose texts overlap (text_box_of: the boxes without their padding)."""
+    boxes = [text_box_of(r) if text else label_box(r) for r in results]
     placed = [i for i, r in enumerate(results) if not is_fallback(r)]
     pairs = _self_pairs([boxes[i] for i in placed])
     return [(placed[i], placed[j]) for i, j in pairs]
@@ -113,13 +154,15 @@ class Quality:
     labels: int
     """labels in the placement"""
     label_label: int
-    """pairs of labels whose boxes overlap"""
+    """pairs of labels whose boxes overlap, padding included"""
     label_object: int
     """(label, object) pairs whose boxes overlap"""
     smaller_tier: int
     """labels placed at a font size below their base size"""
     fallback: int
     """labels that found no box on the canvas"""
+    text_text: int = 0
+    """pairs of labels whose drawn texts overlap: boxes without their padding"""
 
     @property
     def placed(self) -> int:
@@ -154,4 +197,67 @@ def quality(
         label_object=len(label_object_pairs(results, objects)),
         smaller_tier=smaller,
         fallback=fallback,
+        text_text=len(overlapping_label_pairs(results, text=True)),
+    )
+
+
+def _cross_count(first: Sequence[Box], second: Sequence[Box]) -> int:
+    return len(_cross_pairs(first, second))
+
+
+def overlapping_boxes(boxes: Sequence[Box]) -> list[tuple[int, int]]:
+    """Pairs (i, j), i < j, of boxes that overlap (sharing an edge does not count)."""
+    return _self_pairs(boxes)
+
+
+def overlapping_box_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
+    """Pairs (i, j) of first[i] and second[j] that overlap."""
+    return _cross_pairs(first, second)
+
+
+@dataclass(frozen=True)
+class Readability:
+    """What a reader sees of a set of drawn labels: the fewer overlaps, the better."""
+
+    shown: int
+    """labels drawn"""
+    hidden: int
+    """labels not drawn"""
+    text_text: int
+    """pairs of drawn texts that overlap"""
+    text_marker: int
+    """(text, marker) pairs that overlap, the label's own marker included"""
+    outside: int
+    """drawn texts not wholly inside the canvas"""
+    leaders: int
+    """labels drawn away from their point, joined to it by a line"""
+    longest_leader: float
+    """length of the longest leader line, 0 without any"""
+    smaller_tier: int
+    """drawn labels at a font size below the base size"""
+
+
+def readability(
+    texts: Sequence[Box],
+    markers: Sequence[Box],
+    width: float,
+    height: float,
+    *,
+    hidden: int = 0,
+    leaders: Sequence[tuple[float, float, float, float]] = (),
+    smaller_tier: int = 0,
+) -> Readability:
+    """Readability figures of drawn text boxes on a `width` x `height` canvas with
+    the given marker boxes and leader lines (x0, y0, x1, y1)."""
+    return Readability(
+        shown=len(texts),
+        hidden=hidden,
+        text_text=len(_self_pairs(texts)),
+        text_marker=_cross_count(texts, markers),
+        outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
+        leaders=len(leaders),
+        longest_leader=max(
+            (math.hypot(x1 - x0, y1 - y0) for x0, y0, x1, y1 in leaders), default=0.0
+        ),
+        smaller_tier=smaller_tier,
     )

@@ -171,7 +171,9 @@ def test_quality_of_a_first_candidate_layout():
     for box, text, size in items:
         engine.add(*box, text, size)
     figures = quality(engine.layout(), [box for box, _, _ in items], [s for _, _, s in items])
-    assert figures == Quality(labels=4, label_label=1, label_object=1, smaller_tier=1, fallback=1)
+    assert figures == Quality(
+        labels=4, label_label=1, label_object=1, smaller_tier=1, fallback=1, text_text=1
+    )
     assert figures.placed == 3
 
 
@@ -229,7 +231,9 @@ def test_label_points_places_labels_beside_their_points(axes):
     axes.set_ylim(-5, 30)
     axes.scatter(x, y)
     texts = [f"point {i}" for i in range(13)]
-    labels = label_points(axes, x, y, texts, fontsize=9, color="red")
+    drawn = label_points(axes, x, y, texts, fontsize=9, color="red")
+    labels = drawn.texts
+    assert drawn.shown == list(range(12)) and drawn.hidden == [12]
 
     assert [t.get_text() for t in labels] == texts[:12]  # the last point is out of view
     renderer = axes.figure.canvas.get_renderer()

@@ -1,0 +1,229 @@
+"""Measuring text as matplotlib's Agg renderer lays it out, from the font's own
+glyph metrics, without a Text artist per measurement.
+
+One line of plain text is shaped by matplotlib into glyphs placed at their hinted
+advances plus the pair kerning; its extent runs from the origin to the end of the
+last advance, and vertically over the glyphs' boxes. A Text then reaches at least
+the font's ascender and descender on every line. Glyph metrics and kerning are
+cached per font and size, so a text costs one dictionary lookup per character.
+Texts that shaping treats otherwise (ligatures, characters from a fallback font)
+are measured by the font's own layout call instead.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+
+from matplotlib import ft2font
+from matplotlib.backend_bases import RendererBase
+from matplotlib.backends.backend_agg import get_hinting_flag
+from matplotlib.font_manager import FontProperties, fontManager, get_font
+
+import quillset
+
+# 26.6 fixed point: FreeType's unit, 1/64 of a pixel.
+_SUBPIXELS = 64.0
+
+# Ligature status of a character pair per font file: shaping does not depend on size.
+_merges: dict[str, dict[str, bool]] = {}
+
+
+@dataclass(frozen=True)
+class Extent:
+    """A text's extent in display pixels, as matplotlib's Text draws it with its
+    top-left corner at the origin: `width`, `ascent` (top to the first baseline) and
+    `height` (top to bottom)."""
+
+    width: float
+    ascent: float
+    height: float
+
+
+class _Face:
+    """One font at one size: glyph advances and boxes, kerning, and the line
+    metrics that a Text imposes."""
+
+    def __init__(self, prop: FontProperties, dpi: float, renderer_dpi: float) -> None:
+        self.prop = prop
+        self.font = get_font(fontManager._find_fonts_by_props(prop))
+        self.size = prop.get_size_in_points()
+        self.renderer_dpi = renderer_dpi
+        self.flags: ft2font.LoadFlags = get_hinting_flag()  # type: ignore[no-untyped-call]
+        self.glyphs: dict[str, tuple[int, int, int, int] | None] = {}
+        self.indices: dict[str, int] = {}
+        self.kerning: dict[str, int] = {}
+        self.merges = _merges.setdefault(str(self.font.fname), {})
+        self.kerns = bool(self.font.face_flags & ft2font.FaceFlags.KERNING)
+        self.min_ascent, self.min_descent, self.line_gap = self._line_metrics(dpi)
+
+    def _line_metrics(self, dpi: float) -> tuple[float, float, float]:
+        # As Text lays out a line: the typographic ascender and descender (or the
+        # horizontal header's) at the figure's dpi.
+        for table_name, gap_key, ascent_key, descent_key in (
+            ("OS/2", "sTypoLineGap", "sTypoAscender", "sTypoDescender"),
+            ("hhea", "lineGap", "ascent", "descent"),
+        ):
+            table = self.font.get_sfnt_table(table_name)  # type: ignore[call-overload]
+            if table is None:
+                continue
+            head = self.font.get_sfnt_table("head")
+            assert head is not None
+            scale = self.size * dpi / 72 / float(head["unitsPerEm"])
+            return (
+                float(table[ascent_key]) * scale,
+                -float(table[descent_key]) * scale,
+                float(table[gap_key]) * scale,
+            )
+        # No table: the extent of "lp", as Text falls back to.
+        _, height, descent = self._measure_by_layout("lp")
+        return height - descent, descent, 0.0
+
+    def _select(self) -> None:
+        # The font object is shared with the renderer, which sets its own size.
+        self.font.set_size(self.size, self.renderer_dpi)
+
+    def _glyph(self, char: str) -> tuple[int, int, int, int] | None:
+        """Advance, ink bottom, ink top and glyph index, in 26.6 units; None for a
+        character that the font lacks."""
+        if char in self.glyphs:
+            return self.glyphs[char]
+        self._select()
+        index = self.font.get_char_index(ord(char))
+        found = None
+        if index:
+            glyph = self.font.load_char(ord(char), flags=self.flags)
+            _, bottom, _, top = glyph.bbox
+            found = (glyph.horiAdvance, bottom, top, index)
+        self.glyphs[char] = found
+        return found
+
+    def _merged(self, pair: str) -> bool:
+        merged = self.merges.get(pair)
+        if merged is None:
+            self._select()
+            merged = self.merges[pair] = len(self.font.set_text(pair, 0.0, self.flags)) != 2
+        return merged
+
+    def _kern(self, pair: str, left: int, right: int) -> int:
+        found = self.kerning.get(pair)
+        if found is None:
+            self._select()
+            found = self.kerning[pair] = self.font.get_kerning(
+                left,  # type: ignore[arg-type]
+                right,  # type: ignore[arg-type]
+                ft2font.Kerning.UNFITTED,
+            )
+        return found
+
+    def _measure_by_layout(self, line: str) -> tuple[float, float, float]:
+        self._select()
+        self.font.set_text(line, 0.0, self.flags)
+        width, height = self.font.get_width_height()
+        return width / _SUBPIXELS, height / _SUBPIXELS, self.font.get_descent() / _SUBPIXELS
+
+    def line(self, line: str) -> tuple[float, float, float]:
+        """Width, ink height and ink descent of one line, in pixels, as the
+        renderer reports them."""
+        if not line:
+            return 0.0, 0.0, 0.0
+        pen = 0
+        bottom, top = math.inf, -math.inf
+        previous: tuple[int, int, int, int] | None = None
+        previous_char = ""
+        for char in line:
+            glyph = self._glyph(char)
+            if glyph is None:
+                return self._measure_by_layout(line)
+            if previous is not None:
+                pair = previous_char + char
+                if self._merged(pair):
+                    return self._measure_by_layout(line)
+                pen += previous[0]
+                if self.kerns:
+                    kern = self._kern(pair, previous[3], glyph[3])
+                    # Shaping rounds kerning its own way: one unit more keeps the
+                    # measured width from falling short of the drawn one.
+                    pen += kern + (kern != 0)
+            bottom = min(bottom, glyph[1])
+            top = max(top, glyph[2])
+            previous, previous_char = glyph, char
+        assert previous is not None
+        pen += previous[0]
+        return pen / _SUBPIXELS, (top - bottom) / _SUBPIXELS, -bottom / _SUBPIXELS
+
+
+class FontMeasurer:
+    """Measures texts as matplotlib's Agg renderer draws them in a Text with
+    horizontal alignment left and vertical alignment top: the font of `font` at a
+    size given in points times `unit` (so the engine's integer sizes can carry
+    fractions of a point), at `dpi` (the figure's), in display pixels.
+
+    Multi-line texts are measured line by line with the Text's line spacing,
+    `linespacing` ("normal" or a multiple of the font's line height). Math text is
+    not parsed: it is measured and must be drawn as plain text.
+
+    As a measuring callable it answers the extent rounded up to whole pixels:
+    width, ascent of the first line, and the rest of the height below it."""
+
+    def __init__(
+        self,
+        font: FontProperties | None = None,
+        dpi: float = 100.0,
+        *,
+        unit: int = 1,
+        linespacing: float | str = "normal",
+        renderer: RendererBase | None = None,
+    ) -> None:
+        if unit < 1:
+            raise ValueError(f"unit must be at least 1, not {unit}")
+        self.prop = FontProperties() if font is None else font
+        self.dpi = dpi
+        self.unit = unit
+        self.linespacing = linespacing
+        renderer_dpi = dpi if renderer is None else float(getattr(renderer, "dpi", dpi))
+        self._renderer_dpi = renderer_dpi
+        self._faces: dict[int, _Face] = {}
+        self._cache: dict[tuple[str, int], quillset.TextSize] = {}
+
+    def face(self, size: int) -> _Face:
+        found = self._faces.get(size)
+        if found is None:
+            prop = self.prop.copy()
+            prop.set_size(size / self.unit)
+            found = self._faces[size] = _Face(prop, self.dpi, self._renderer_dpi)
+        return found
+
+    def extent(self, text: str, size: int) -> Extent:
+        """The exact extent of `text` at `size` (points times unit)."""
+        face = self.face(size)
+        lines = text.split("\n")
+        gap = face.line_gap if len(lines) > 1 else 0.0
+        width = height = first_ascent = 0.0
+        for i, line in enumerate(lines):
+            w, h, d = face.line(line)
+            a = h - d
+            if self.linespacing == "normal":
+                a = max(a, face.min_ascent) + gap / 2
+                d = max(d, face.min_descent) + gap / 2
+            else:
+                leading = float(self.linespacing) * (face.min_ascent + face.min_descent) - (a + d)
+                a += leading / 2
+                d += leading / 2
+            if i == 0:
+                first_ascent = a
+            width = max(width, w)
+            height += a + d
+        return Extent(width, first_ascent, height)
+
+    def __call__(self, text: str, size: int) -> quillset.TextSize:
+        key = (text, size)
+        found = self._cache.get(key)
+        if found is None:
+            extent = self.extent(text, size)
+            found = self._cache[key] = quillset.TextSize(
+                math.ceil(extent.width),
+                math.ceil(extent.ascent),
+                math.ceil(extent.height - extent.ascent),
+            )
+        return found

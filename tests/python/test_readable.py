@@ -1,0 +1,420 @@
+"""Readable labels: the glyph-metric measurer against matplotlib's own extents,
+font sizes and text keywords of label_points, overlap="hide" with priorities and
+leader lines (counted from the drawn Text artists), and the plain deciding
+function that needs no matplotlib."""
+
+import math
+import random
+
+import matplotlib
+import pytest
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.font_manager import FontProperties  # noqa: E402
+from PIL import Image, ImageDraw  # noqa: E402
+
+import quillset  # noqa: E402
+from quillset_extras import fixed_advance  # noqa: E402
+from quillset_extras.mpl import label_points  # noqa: E402
+from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
+from quillset_extras.pillow import PillowFonts  # noqa: E402
+from quillset_extras.quality import overlapping_boxes, readability  # noqa: E402
+from quillset_extras.readable import (  # noqa: E402
+    choose_readable,
+    crosses,
+    place_readable,
+    priority_order,
+)
+
+CORPUS = [
+    "Zürich",
+    "São Paulo",
+    "Kraków",
+    "Île-de-France",
+    "St. John's",
+    "Aarhus (DK)",
+    "AVATAR Tower 42",
+    "fjord office",
+    "Wolfsburg / Fallersleben",
+    "  leading and trailing  ",
+    "ÅÉÎÕÜ ñ ç ß ø",
+    "1,234.56 km²",
+    "Tō-kyo",
+    "x",
+    "-",
+    "'",
+    "a\nsecond line\n\nfourth",
+]
+
+
+@pytest.fixture
+def axes():
+    fig, ax = plt.subplots(figsize=(6, 4), dpi=100)
+    yield ax
+    plt.close(fig)
+
+
+def drawn_extent(ax, text, prop, **kwargs):
+    renderer = ax.figure.canvas.get_renderer()
+    artist = ax.text(0.5, 0.5, text, fontproperties=prop, ha="left", va="top", **kwargs)
+    extent = artist.get_window_extent(renderer)
+    artist.remove()
+    return extent
+
+
+@pytest.mark.parametrize(
+    "size, font, linespacing",
+    [
+        (9.0, {}, "normal"),
+        (8.5, {"weight": "bold"}, "normal"),
+        (13.3, {"family": "serif", "style": "italic"}, "normal"),
+        (11.0, {"family": "monospace"}, 1.6),
+        (30.0, {"stretch": "condensed"}, "normal"),
+    ],
+)
+def test_measurer_matches_the_drawn_extent(axes, size, font, linespacing):
+    prop = FontProperties(size=size, **font)
+    measurer = FontMeasurer(prop, axes.figure.dpi, unit=10, linespacing=linespacing)
+    kwargs = {"parse_math": False}
+    if linespacing != "normal":
+        kwargs["linespacing"] = linespacing
+    for text in CORPUS:
+        extent = drawn_extent(axes, text, prop, **kwargs)
+        exact = measurer.extent(text, round(size * 10))
+        assert abs(exact.width - extent.width) < 1, text
+        assert abs(exact.height - extent.height) < 1e-6, text
+        rounded = measurer(text, round(size * 10))
+        # Rounded up, and kerning counted a 64th of a pixel wide of the drawn one.
+        assert extent.width <= rounded.width <= extent.width + 1, text
+        assert extent.height <= rounded.height + rounded.baseline < extent.height + 2, text
+
+
+def test_measurer_falls_back_for_characters_the_font_lacks(axes):
+    prop = FontProperties(size=10)
+    measurer = FontMeasurer(prop, axes.figure.dpi)
+    with pytest.warns(UserWarning):  # matplotlib warns of the missing glyph
+        extent = drawn_extent(axes, "a\U0001d11eb", prop, parse_math=False)
+        measured = measurer.extent("a\U0001d11eb", 10)
+    assert abs(measured.width - extent.width) < 1
+
+
+def scene(n, seed=3, spread=1.0):
+    rng = random.Random(seed)
+    x = [rng.gauss(0, spread) for _ in range(n)]
+    y = [rng.gauss(0, spread) for _ in range(n)]
+    return x, y, [f"Place {i}" for i in range(n)]
+
+
+def drawn_figures(ax, result, x, y, radius=3.0):
+    """Counts from the drawn artists: overlapping text pairs, texts over marker
+    boxes, texts outside the axes, and leader lines crossing another text."""
+    renderer = ax.figure.canvas.get_renderer()
+    frame = ax.get_window_extent(renderer)
+    # Extents that only touch can overlap by float noise after the transforms.
+    shrink = 1e-6
+    boxes = [
+        (e.x0 + shrink, e.y0 + shrink, e.x1 - shrink, e.y1 - shrink)
+        for e in (t.get_window_extent(renderer) for t in result.texts)
+    ]
+    r = radius * ax.figure.dpi / 72
+    points = ax.transData.transform(list(zip(x, y)))
+    markers = [
+        (px - r, py - r, px + r, py + r)
+        for px, py in points
+        if frame.x0 <= px <= frame.x1 and frame.y0 <= py <= frame.y1
+    ]
+    over_markers = sum(
+        1
+        for b in boxes
+        for m in markers
+        if b[0] < m[2] and m[0] < b[2] and b[1] < m[3] and m[1] < b[3]
+    )
+    outside = sum(
+        1 for b in boxes if b[0] < frame.x0 or b[1] < frame.y0 or b[2] > frame.x1 or b[3] > frame.y1
+    )
+    crossing = 0
+    own = dict(zip(result.leaders, result.lines))
+    for i, text_box in zip(result.shown, boxes):
+        for j, line in own.items():
+            if i == j:
+                continue
+            (x0, y0), (x1, y1) = ax.transData.transform(list(zip(*line.get_data())))
+            crossing += crosses((x0, y0, x1, y1), text_box)
+    return len(overlapping_boxes(boxes)), over_markers, outside, crossing
+
+
+@pytest.mark.parametrize("n, leaders", [(40, False), (300, False), (300, True), (2000, True)])
+def test_hide_draws_only_readable_labels(axes, n, leaders):
+    x, y, texts = scene(n)
+    axes.scatter(x, y, s=9)
+    result = label_points(axes, x, y, texts, fontsize=9, overlap="hide", leaders=leaders)
+    assert drawn_figures(axes, result, x, y) == (0, 0, 0, 0)
+    assert sorted(result.shown + result.hidden) == list(range(n))
+    assert [t.get_text() for t in result.texts] == [texts[i] for i in result.shown]
+    q = result.quality
+    assert (q.text_text, q.text_marker, q.outside, q.shown) == (0, 0, 0, len(result.shown))
+    assert len(result.lines) == len(result.leaders) == q.leaders
+    assert set(result.leaders) <= set(result.shown)
+    if leaders:
+        assert result.leaders, "a crowded scene leaves labels for leader lines"
+        assert q.longest_leader <= 4 * 1.5 * 9 * 100 / 72 + 3 * 100 / 72
+    if n >= 300:
+        assert result.hidden  # crowded: not everything fits
+
+
+def test_allow_draws_every_placed_label_and_reports_the_overlaps(axes):
+    x, y, texts = scene(300)
+    axes.scatter(x, y)
+    result = label_points(axes, x, y, texts, fontsize=9)
+    assert result.shown == list(range(300)) and result.hidden == [] and result.lines == []
+    overlaps, over_markers, _, _ = drawn_figures(axes, result, x, y)
+    assert overlaps > 0 and result.quality.text_text == overlaps
+    assert result.quality.text_marker == over_markers
+
+
+def test_leaders_show_more_than_hide_alone(axes):
+    x, y, texts = scene(600)
+    hide = label_points(axes, x, y, texts, fontsize=9, overlap="hide")
+    for t in hide.texts:
+        t.remove()
+    with_leaders = label_points(axes, x, y, texts, fontsize=9, overlap="hide", leaders=True)
+    assert len(with_leaders.shown) > len(hide.shown)
+    assert set(hide.shown) == set(with_leaders.shown) - set(with_leaders.leaders)
+
+
+@pytest.mark.parametrize("max_distance", [12.0, 30.0])
+def test_leader_lines_stay_within_max_distance(axes, max_distance):
+    x, y, texts = scene(800)
+    axes.scatter(x, y, s=4)
+    result = label_points(
+        axes, x, y, texts, overlap="hide", leaders=True, max_distance=max_distance
+    )
+    assert result.leaders
+    scale = axes.figure.dpi / 72
+    for line in result.lines:
+        (x0, y0), (x1, y1) = axes.transData.transform(list(zip(*line.get_data())))
+        # From the point to the text: the point's own marker adds its radius.
+        assert math.hypot(x1 - x0, y1 - y0) <= (max_distance + 3.0) * scale + 1e-6
+    assert drawn_figures(axes, result, x, y) == (0, 0, 0, 0)
+    with pytest.raises(ValueError, match="max_distance"):
+        label_points(axes, x, y, texts, overlap="hide", leaders=True, max_distance=-1)
+
+
+def test_priority_decides_which_labels_stay(axes):
+    # Twelve points in one place: only a few labels fit, and priority picks them.
+    x = [0.0] * 12
+    y = [0.0] * 12
+    texts = [f"Label number {i}" for i in range(12)]
+    axes.set_xlim(-1, 1)
+    axes.set_ylim(-1, 1)
+    first = label_points(axes, x, y, texts, overlap="hide")
+    assert 0 < len(first.shown) < 12
+    assert first.shown[0] == 0  # input order: the first label always finds room
+    priority = [float(i) for i in range(12)]  # the last one is the most important
+    by_priority = label_points(axes, x, y, texts, overlap="hide", priority=priority)
+    assert 11 in by_priority.shown and 0 not in by_priority.shown
+    with pytest.raises(ValueError, match="priorities"):
+        label_points(axes, x, y, texts, overlap="hide", priority=[1.0])
+
+
+def test_same_input_same_picture(axes):
+    x, y, texts = scene(500)
+    runs = []
+    for _ in range(2):
+        result = label_points(axes, x, y, texts, overlap="hide", leaders=True)
+        runs.append(([t.get_position() for t in result.texts], result.shown, result.leaders))
+        for artist in result.texts + result.lines:
+            artist.remove()
+    assert runs[0] == runs[1]
+
+
+@pytest.mark.parametrize(
+    "fontsize, points", [(8, 8.0), (8.5, 8.5), ("small", 8.33), ("x-small", 6.94), (10, 10.0)]
+)
+def test_every_font_size_draws_labels(axes, fontsize, points):
+    x, y, texts = scene(10, spread=0.2)
+    axes.set_xlim(-1, 1)
+    axes.set_ylim(-1, 1)
+    result = label_points(axes, x, y, texts, fontsize=fontsize)
+    assert len(result.texts) == 10
+    sizes = {t.get_fontsize() for t in result.texts}
+    assert max(sizes) == pytest.approx(points, abs=0.05)
+    assert min(sizes) >= 0.75 * points - 0.1
+
+
+@pytest.mark.parametrize(
+    "fontsize, error",
+    [("huge-ish", ValueError), (0, ValueError), (-3, ValueError), (math.nan, ValueError)]
+    + [(None, TypeError), (True, TypeError), ([9], TypeError)],
+)
+def test_bad_font_sizes_name_the_parameter(axes, fontsize, error):
+    with pytest.raises(error, match="fontsize"):
+        label_points(axes, [0.5], [0.5], ["a"], fontsize=fontsize)
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, words",
+    [
+        ({"ha": "center"}, TypeError, "'ha'"),
+        ({"verticalalignment": "top"}, TypeError, "'verticalalignment'"),
+        ({"parse_math": True}, TypeError, "'parse_math'"),
+        ({"transform": None}, TypeError, "'transform'"),
+        ({"size": 20}, TypeError, "fontsize="),
+        ({"fontproperties": FontProperties()}, TypeError, "font="),
+        ({"rotation": 30}, ValueError, "rotation"),
+        ({"usetex": True}, ValueError, "usetex"),
+        ({"wrap": True}, ValueError, "wrap"),
+    ],
+)
+def test_keywords_the_helper_cannot_honour_are_refused(axes, kwargs, error, words):
+    with pytest.raises(error, match=words):
+        label_points(axes, [0.5], [0.5], ["a"], **kwargs)
+
+
+@pytest.mark.parametrize(
+    "kwargs",
+    [
+        {"fontweight": "bold"},
+        {"family": "serif", "style": "italic"},
+        {"fontstretch": "expanded", "fontvariant": "small-caps"},
+        {"linespacing": 2.0},
+        {"rotation": 0, "color": "red", "usetex": False},
+    ],
+)
+def test_extent_keywords_are_measured_as_drawn(axes, kwargs):
+    x, y, texts = scene(150, spread=0.6)
+    texts = [t if i % 3 else f"{t}\nsecond line" for i, t in enumerate(texts)]
+    result = label_points(axes, x, y, texts, fontsize=12, overlap="hide", **kwargs)
+    assert len(result.texts) > 10
+    if "fontweight" in kwargs:
+        assert {t.get_fontweight() for t in result.texts} == {"bold"}
+    if "linespacing" in kwargs:
+        assert {t.get_linespacing() for t in result.texts} == {2.0}
+    # Measured as drawn: bigger, bolder or wider text than measured would overlap.
+    assert drawn_figures(axes, result, x, y)[:3] == (0, 0, 0)
+
+
+def test_points_outside_or_not_finite_are_hidden(axes):
+    axes.set_xlim(0, 1)
+    axes.set_ylim(0, 1)
+    result = label_points(
+        axes, [0.5, 5.0, math.nan, 0.2], [0.5, 0.5, 0.5, math.inf], ["in", "out", "nan", "inf"]
+    )
+    assert result.shown == [0] and result.hidden == [1, 2, 3]
+
+
+def test_leaders_need_hide(axes):
+    with pytest.raises(ValueError, match="hide"):
+        label_points(axes, [0.5], [0.5], ["a"], leaders=True)
+    with pytest.raises(ValueError, match="overlap"):
+        label_points(axes, [0.5], [0.5], ["a"], overlap="never")
+
+
+def box(x, y, w=10.0, h=5.0):
+    return (x, y, x + w, y + h)
+
+
+def test_choose_readable_takes_labels_in_order():
+    boxes = [box(0, 0), box(5, 2), box(20, 0), None, box(95, 0), box(40, 0)]
+    markers = [(42.0, 1.0, 44.0, 3.0)]
+    # 1 overlaps 0, 3 has no place, 4 leaves the canvas, 5 covers a marker.
+    assert choose_readable(boxes, range(6), markers, 100, 50) == [0, 2]
+    assert choose_readable(boxes, [1, 0, 2], markers, 100, 50) == [1, 2]
+    # Text already drawn counts like a kept label; text that touches it does too.
+    assert choose_readable(boxes, [2, 0], [], 100, 50, drawn=[box(10.1, 5.1)]) == [2, 0]
+    assert choose_readable(boxes, [2, 0], [], 100, 50, drawn=[box(10, 5)]) == []
+    assert choose_readable(boxes, [2, 0], [], 100, 50, drawn=[box(9, 4)]) == [2]
+
+
+def test_choose_readable_keeps_no_line_through_text():
+    boxes = [box(0, 0), box(30, 0), box(60, 20)]
+    lines = [None, None, (65.0, 40.0, 65.0, 25.0)]
+    assert choose_readable(boxes, range(3), [], 100, 50, lines=lines) == [0, 1, 2]
+    # A line through the second box to the third.
+    lines[2] = (25.0, 2.5, 60.0, 2.5)
+    boxes[2] = box(60, 0)
+    assert choose_readable(boxes, range(3), [], 100, 50, lines=lines) == [0, 1]
+    # An earlier line through a later text keeps that text off.
+    assert choose_readable([box(40, 0)], [0], [], 100, 50, drawn_lines=[(45, -5, 45, 10)]) == []
+
+
+@pytest.mark.parametrize(
+    "line, expected",
+    [
+        ((0, 0, 20, 20), True),
+        ((0, 0, 5, 5), False),  # ends at the corner
+        ((5, 12, 15, 12), True),
+        ((0, 5, 30, 5), False),  # along the edge
+        ((15, 15, 15, 5), False),  # touches the right edge only: x = 15 is the edge
+        ((12, 0, 12, 30), True),
+    ],
+)
+def test_crosses(line, expected):
+    assert crosses(line, (5.0, 5.0, 15.0, 15.0)) is expected
+
+
+def test_priority_order():
+    assert priority_order(4, None) == [0, 1, 2, 3]
+    assert priority_order(4, [1, 3, 3, 2]) == [1, 2, 3, 0]
+    with pytest.raises(ValueError, match="NaN"):
+        priority_order(2, [1.0, math.nan])
+
+
+def test_place_readable_without_matplotlib():
+    rng = random.Random(9)
+    points = [(rng.uniform(0, 400), rng.uniform(0, 300)) for _ in range(400)]
+    texts = [f"p{i}" for i in range(400)]
+    measure = fixed_advance()
+    for leaders in (False, True):
+        placed = place_readable(
+            400, 300, points, texts, measure, 12, radius=3, overlap="hide", leaders=leaders
+        )
+        shown = [placed.boxes[i] for i in placed.shown]
+        figures = readability(
+            shown, placed.markers, 400, 300, leaders=list(placed.leaders.values())
+        )
+        assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
+        assert all(placed.results[i] is None for i in placed.hidden)
+        for i, line in placed.leaders.items():
+            assert (line[0], line[1]) == points[i]
+            assert not any(crosses(line, b) for k, b in zip(placed.shown, shown) if k != i)
+
+
+def test_obstacles_do_not_pile_up_at_the_origin():
+    """Thousands of markers around a few labels: the solve stays quick because
+    obstacle labels carry a zero-size box at their object, not the fallback."""
+    points = [(200.0 + (k % 100) * 2.0, 100.0 + (k // 100) * 2.0) for k in range(5000)]
+    points += [(50.0, 50.0)]
+    texts = ["m"] * 5000 + ["lonely"]
+    placed = place_readable(
+        400,
+        300,
+        points,
+        texts,
+        fixed_advance(),
+        12,
+        radius=2,
+        overlap="hide",
+        priority=[0] * 5000 + [1],
+    )
+    assert 5000 in placed.shown
+
+
+def test_pillow_measures_several_lines_as_drawn():
+    fonts = PillowFonts()
+    text = "one\ntwo\nthree"
+    single = fonts.measure("three", 16)
+    measured = fonts.measure(text, 16)
+    assert measured.width == single.width
+    assert measured.height + measured.baseline > 2.5 * (single.height + single.baseline)
+    engine = quillset.Quillset(300, 200, fonts.measure)
+    engine.add(100, 20, 110, 30, text, 16)
+    engine.solve()
+    result = engine.layout()[0]
+    image = Image.new("L", (300, 200), 255)
+    assert fonts.draw(ImageDraw.Draw(image), result, text, fill=0)
+    ink = Image.eval(image, lambda v: 255 - v).getbbox()
+    assert ink is not None
+    assert result.left <= ink[0] and ink[2] <= result.left + result.width
+    assert result.top <= ink[1] and ink[3] <= result.top + result.height
