@@ -12,6 +12,7 @@ import math
 from array import array
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, field
+from itertools import accumulate
 from typing import Literal
 
 import quillset
@@ -108,21 +109,75 @@ class _Boxes:
 
     def hit(self, box: Box) -> bool:
         x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
-        c, cells = self.cell, self.cells
+        c, get = self.cell, self.cells.get
         i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
         i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
-        if i0 == i1 and j0 == j1:  # the common case, without the generator
-            keys: Iterable[tuple[int, int]] = ((i0, j0),)
-        else:
-            keys = self._range(box)
-        for key in keys:
-            for b in cells.get(key, ()):
-                if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
-                    return True
+        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
+        # Plain loops: this is the leader rounds' innermost test.
+        for i in range(i0, i1 + 1):
+            for j in range(j0, j1 + 1):
+                found = get((i, j))
+                if found:
+                    for b in found:
+                        if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                            return True
         return False
+
+    def collect(self, box: Box, out: set[Box]) -> None:
+        """Adds to `out` the boxes that overlap `box` (as overlaps says)."""
+        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
+        c, get = self.cell, self.cells.get
+        i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
+        i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
+        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
+        for i in range(i0, i1 + 1):
+            for j in range(j0, j1 + 1):
+                found = get((i, j))
+                if found:
+                    out.update(
+                        b for b in found if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
+                    )
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(_bounds(line)))
+
+
+class _Cover:
+    """Where markers may lie, as a summed table of square cells: a box that
+    touches no cell within a cell of a marker overlaps no marker, which answers
+    most of the plausibility checks without _Boxes.hit (left for the rest)."""
+
+    def __init__(self, boxes: Iterable[Box], width: float, height: float, cell: float) -> None:
+        self.cell = cell
+        self.cols, self.rows = math.ceil(width / cell), math.ceil(height / cell)
+        cols, rows = self.cols, self.rows
+        diff = [[0] * (cols + 1) for _ in range(rows + 1)]
+        for b in boxes:  # a difference table, summed below
+            x0, y0 = max(math.floor(b[0] / cell) - 1, 0), max(math.floor(b[1] / cell) - 1, 0)
+            x1 = min(math.floor(b[2] / cell) + 2, cols)
+            y1 = min(math.floor(b[3] / cell) + 2, rows)
+            if x0 < x1 and y0 < y1:
+                diff[y0][x0] += 1
+                diff[y0][x1] -= 1
+                diff[y1][x0] -= 1
+                diff[y1][x1] += 1
+        add = int.__add__
+        row = [0] * (cols + 1)
+        # summed[y][x]: the cover counts summed over cells [0, x) x [0, y).
+        summed = [[0] * (cols + 2)]
+        for d in diff[:-1]:
+            row = list(map(add, row, accumulate(d)))
+            summed.append(list(map(add, summed[-1], accumulate(row, initial=0))))
+        self.summed = summed
+
+    def clear(self, box: Box) -> bool:
+        """Whether the box, on the canvas, surely overlaps no marker."""
+        c = self.cell
+        x0, y0 = math.floor(box[0] / c), math.floor(box[1] / c)
+        x1 = min(math.floor(box[2] / c) + 1, self.cols)
+        y1 = min(math.floor(box[3] / c) + 1, self.rows)
+        s = self.summed
+        return s[y1][x1] - s[y0][x1] - s[y1][x0] + s[y0][x0] == 0
 
 
 class _Lines:
@@ -397,6 +452,7 @@ def place_readable(
     for box in markers:
         marker_index.add(box)
     small = _smallest(font_size)
+    cover = _Cover(markers, width, height, max(2.0, radius))
 
     def plausible(
         candidates: Iterable[tuple[int, Box]], claims: _Boxes, along: Sequence[float]
@@ -406,16 +462,27 @@ def place_readable(
         markers, of room claimed by labels taken before, and on the canvas. Each
         claims the first room it finds."""
         found = []
+        hit, clear, claimed = marker_index.hit, cover.clear, claims.hit
+
+        def free(b: Box) -> bool:
+            return (
+                b[0] >= 0.0
+                and b[1] >= 0.0
+                and b[2] <= width
+                and b[3] <= height
+                and (clear(b) or not hit(b))
+                and not claimed(b)
+            )
+
         for i, obj in candidates:
-            tiny = _room(obj, 1.0, 1.0, pad_x, pad_y, along)
-            if not any(
-                inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b)
-                for b in tiny
-            ):
+            for b in _room(obj, 1.0, 1.0, pad_x, pad_y, along):
+                if free(b):
+                    break
+            else:
                 continue
             m = sizes(texts[i], small)
             for b in _room(obj, m.width, m.height + m.baseline, pad_x, pad_y, along):
-                if inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b):
+                if free(b):
                     claims.add(b)
                     found.append(i)
                     break
@@ -437,9 +504,9 @@ def place_readable(
         near: set[Box] = set()
         for i in chosen:
             reach = reach_box(i, obj[i])
-            near.update(b for b in marker_index.near(reach) if overlaps(b, reach))
+            marker_index.collect(reach, near)
             if drawn is not None:
-                near.update(b for b in drawn.near(reach) if overlaps(b, reach))
+                drawn.collect(reach, near)
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
