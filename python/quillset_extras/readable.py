@@ -12,7 +12,6 @@ import math
 from array import array
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, field
-from itertools import accumulate
 from typing import Literal
 
 import quillset
@@ -140,44 +139,6 @@ class _Boxes:
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(_bounds(line)))
-
-
-class _Cover:
-    """Where markers may lie, as a summed table of square cells: a box that
-    touches no cell within a cell of a marker overlaps no marker, which answers
-    most of the plausibility checks without _Boxes.hit (left for the rest)."""
-
-    def __init__(self, boxes: Iterable[Box], width: float, height: float, cell: float) -> None:
-        self.cell = cell
-        self.cols, self.rows = math.ceil(width / cell), math.ceil(height / cell)
-        cols, rows = self.cols, self.rows
-        diff = [[0] * (cols + 1) for _ in range(rows + 1)]
-        for b in boxes:  # a difference table, summed below
-            x0, y0 = max(math.floor(b[0] / cell) - 1, 0), max(math.floor(b[1] / cell) - 1, 0)
-            x1 = min(math.floor(b[2] / cell) + 2, cols)
-            y1 = min(math.floor(b[3] / cell) + 2, rows)
-            if x0 < x1 and y0 < y1:
-                diff[y0][x0] += 1
-                diff[y0][x1] -= 1
-                diff[y1][x0] -= 1
-                diff[y1][x1] += 1
-        add = int.__add__
-        row = [0] * (cols + 1)
-        # summed[y][x]: the cover counts summed over cells [0, x) x [0, y).
-        summed = [[0] * (cols + 2)]
-        for d in diff[:-1]:
-            row = list(map(add, row, accumulate(d)))
-            summed.append(list(map(add, summed[-1], accumulate(row, initial=0))))
-        self.summed = summed
-
-    def clear(self, box: Box) -> bool:
-        """Whether the box, on the canvas, surely overlaps no marker."""
-        c = self.cell
-        x0, y0 = math.floor(box[0] / c), math.floor(box[1] / c)
-        x1 = min(math.floor(box[2] / c) + 1, self.cols)
-        y1 = min(math.floor(box[3] / c) + 1, self.rows)
-        s = self.summed
-        return s[y1][x1] - s[y0][x1] - s[y1][x0] + s[y0][x0] == 0
 
 
 class _Lines:
@@ -452,7 +413,6 @@ def place_readable(
     for box in markers:
         marker_index.add(box)
     small = _smallest(font_size)
-    cover = _Cover(markers, width, height, max(2.0, radius))
 
     def plausible(
         candidates: Iterable[tuple[int, Box]], claims: _Boxes, along: Sequence[float]
@@ -462,7 +422,7 @@ def place_readable(
         markers, of room claimed by labels taken before, and on the canvas. Each
         claims the first room it finds."""
         found = []
-        hit, clear, claimed = marker_index.hit, cover.clear, claims.hit
+        hit, claimed = marker_index.hit, claims.hit
 
         def free(b: Box) -> bool:
             return (
@@ -470,7 +430,7 @@ def place_readable(
                 and b[1] >= 0.0
                 and b[2] <= width
                 and b[3] <= height
-                and (clear(b) or not hit(b))
+                and not hit(b)
                 and not claimed(b)
             )
 

@@ -21,8 +21,6 @@ from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
 from quillset_extras.quality import overlapping_boxes, readability  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
-    _Boxes,
-    _Cover,
     choose_readable,
     crosses,
     place_readable,
@@ -401,28 +399,6 @@ def test_obstacles_do_not_pile_up_at_the_origin():
         priority=[0] * 5000 + [1],
     )
     assert 5000 in placed.shown
-
-
-@pytest.mark.parametrize("seed, cell", [(1, 2.0), (2, 3.5), (3, 5.0)])
-def test_cover_never_calls_a_box_over_a_marker_clear(seed, cell):
-    rng = random.Random(seed)
-    markers = []
-    for _ in range(150):
-        x, y, r = rng.uniform(-5, 205), rng.uniform(-5, 105), rng.uniform(0.2, 4)
-        markers.append((x - r, y - r, x + r, y + r))
-    cover, index = _Cover(markers, 200, 100, cell), _Boxes(8.0)
-    for b in markers:
-        index.add(b)
-    clear = 0
-    for _ in range(3000):
-        x, y = rng.uniform(0, 199), rng.uniform(0, 99)
-        w = rng.choice([1.0, rng.uniform(0, min(40.0, 200 - x))])
-        h = rng.uniform(0, min(15.0, 100 - y))
-        box = (x, y, x + w, y + h)
-        if cover.clear(box):
-            clear += 1
-            assert not index.hit(box), box
-    assert clear > 20  # the cover must answer some
 
 
 def test_pillow_measures_several_lines_as_drawn():
