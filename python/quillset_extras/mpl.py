@@ -205,8 +205,9 @@ def label_points(
     only labels whose text overlaps no other drawn text and no point and lies
     inside the axes, deciding by `priority` (one number per point, larger first;
     default: input order). With `leaders=True` (only with "hide") labels without
-    room beside their point may sit up to `max_distance` points away (default: 4
-    line heights), joined to it by a thin line that crosses no drawn label.
+    room beside their point may sit up to `max_distance` points away (default: 8
+    line heights; more important labels first), joined to it by a thin line that
+    crosses no drawn label.
 
     `point_radius` (points) is the room kept free around each point; `config`
     tunes the engine (without it, "allow" runs a grid and passes suited to the
