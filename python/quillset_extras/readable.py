@@ -445,11 +445,6 @@ def place_readable(
             )
 
         for i, obj in candidates:
-            for b in _room(obj, 1.0, 1.0, pad_x, pad_y, along):
-                if free(b):
-                    break
-            else:
-                continue
             m = sizes(texts[i], small)
             for b in _room(obj, m.width, m.height + m.baseline, pad_x, pad_y, along):
                 if free(b):
