@@ -19,7 +19,7 @@ from quillset_extras import fixed_advance  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
 from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
-from quillset_extras.quality import overlapping_boxes, readability  # noqa: E402
+from quillset_extras.quality import is_fallback, overlapping_boxes, readability  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
     choose_readable,
     crosses,
@@ -383,6 +383,29 @@ def test_place_readable_without_matplotlib():
         for i, line in placed.leaders.items():
             assert (line[0], line[1]) == points[i]
             assert not any(crosses(line, b) for k, b in zip(placed.shown, shown) if k != i)
+
+
+@pytest.mark.parametrize("given", [False, True])
+def test_allow_runs_the_engine_with_the_given_config_or_one_suited_to_the_labels(given):
+    rng = random.Random(4)  # crowded: the passes do not settle
+    points = [(rng.uniform(0, 300), rng.uniform(0, 200)) for _ in range(800)]
+    texts = [f"town {i}" for i in range(800)]
+    measure = fixed_advance()
+    config = quillset.LayoutConfig()
+    placed = place_readable(
+        300, 200, points, texts, measure, 9, radius=2, config=config if given else None
+    )
+    if not given:  # cells two line heights wide (12 + 2 * 2 padding), 8 passes
+        line = measure("Hg", 9)
+        config.gridSize = int(2 * (line.height + line.baseline + 4))
+        config.maxIterations = 8
+    engine = quillset.Quillset(300, 200, measure, config)
+    for (x, y), text in zip(points, texts, strict=True):
+        engine.add(x - 2, y - 2, x + 2, y + 2, text, 9)
+    engine.solve()
+    expected = [None if is_fallback(r) else (r.left, r.top, r.fontSize) for r in engine.layout()]
+    assert [None if r is None else (r.left, r.top, r.fontSize) for r in placed.results] == expected
+    assert placed.shown == [i for i, r in enumerate(expected) if r is not None]
 
 
 def test_obstacles_do_not_pile_up_at_the_origin():
