@@ -270,12 +270,21 @@ def label_points(
 
     to_data = ax.transData.inverted()
     artists = []
+    corners = []
     for i in placement.shown:
-        result, box = placement.results[i], placement.boxes[i]
-        assert result is not None and box is not None
-        tx, ty = to_data.transform((frame.x0 + box[0], frame.y1 - box[1]))
-        drawn = prop.copy()
-        drawn.set_size(result.fontSize / TENTHS)
+        box = placement.boxes[i]
+        assert box is not None
+        corners.append((frame.x0 + box[0], frame.y1 - box[1]))
+    # One transform for all labels, one font per size (each Text copies its own).
+    anchors = to_data.transform(np.array(corners).reshape(-1, 2)).tolist()
+    fonts: dict[int, FontProperties] = {}
+    for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
+        result = placement.results[i]
+        assert result is not None
+        drawn = fonts.get(result.fontSize)
+        if drawn is None:
+            drawn = fonts[result.fontSize] = prop.copy()
+            drawn.set_size(result.fontSize / TENTHS)
         artists.append(
             ax.text(
                 tx,
