@@ -205,8 +205,9 @@ def label_points(
     only labels whose text overlaps no other drawn text and no point and lies
     inside the axes, deciding by `priority` (one number per point, larger first;
     default: input order). With `leaders=True` (only with "hide") labels without
-    room beside their point may sit up to `max_distance` points away (default: 4
-    line heights), joined to it by a thin line that crosses no drawn label.
+    room beside their point may sit up to `max_distance` points away (default: 8
+    line heights; more important labels first), joined to it by a thin line that
+    crosses no drawn label.
 
     `point_radius` (points) is the room kept free around each point; `config`
     tunes the engine (without it, "allow" runs a grid and passes suited to the
@@ -269,12 +270,21 @@ def label_points(
 
     to_data = ax.transData.inverted()
     artists = []
+    corners = []
     for i in placement.shown:
-        result, box = placement.results[i], placement.boxes[i]
-        assert result is not None and box is not None
-        tx, ty = to_data.transform((frame.x0 + box[0], frame.y1 - box[1]))
-        drawn = prop.copy()
-        drawn.set_size(result.fontSize / TENTHS)
+        box = placement.boxes[i]
+        assert box is not None
+        corners.append((frame.x0 + box[0], frame.y1 - box[1]))
+    # One transform for all labels, one font per size (each Text copies its own).
+    anchors = to_data.transform(np.array(corners).reshape(-1, 2)).tolist()
+    fonts: dict[int, FontProperties] = {}
+    for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
+        result = placement.results[i]
+        assert result is not None
+        drawn = fonts.get(result.fontSize)
+        if drawn is None:
+            drawn = fonts[result.fontSize] = prop.copy()
+            drawn.set_size(result.fontSize / TENTHS)
         artists.append(
             ax.text(
                 tx,

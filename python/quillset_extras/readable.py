@@ -33,6 +33,12 @@ _OBSTACLE_SIZE = 9
 # With "hide" a label that covers anything is not drawn at all: covering must
 # cost more than shrinking to the smallest tier, so both overlap weights grow.
 _HIDE_WEIGHT = 100.0
+# Leader lines reach this many line heights by default, in rings a line apart.
+_REACH = 8
+_MOST_RINGS = 16
+# Labels in the first priority tier of the leader rounds; each next tier is 4
+# times larger.
+_FIRST_TIER = 16
 # Improvement passes of overlap="allow" without a config: on a 3,685-city map 8
 # passes leave no more overlapping pairs than 30, at a quarter of the time, and a
 # chart of 142 points settles before.
@@ -108,18 +114,34 @@ class _Boxes:
 
     def hit(self, box: Box) -> bool:
         x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
-        c, cells = self.cell, self.cells
+        c, get = self.cell, self.cells.get
         i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
         i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
-        if i0 == i1 and j0 == j1:  # the common case, without the generator
-            keys: Iterable[tuple[int, int]] = ((i0, j0),)
-        else:
-            keys = self._range(box)
-        for key in keys:
-            for b in cells.get(key, ()):
-                if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
-                    return True
+        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
+        # Plain loops: this is the leader rounds' innermost test.
+        for i in range(i0, i1 + 1):
+            for j in range(j0, j1 + 1):
+                found = get((i, j))
+                if found:
+                    for b in found:
+                        if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                            return True
         return False
+
+    def collect(self, box: Box, out: set[Box]) -> None:
+        """Adds to `out` the boxes that overlap `box` (as overlaps says)."""
+        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
+        c, get = self.cell, self.cells.get
+        i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
+        i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
+        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
+        for i in range(i0, i1 + 1):
+            for j in range(j0, j1 + 1):
+                found = get((i, j))
+                if found:
+                    out.update(
+                        b for b in found if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
+                    )
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(_bounds(line)))
@@ -325,12 +347,16 @@ def place_readable(
     `config`: covering anything costs a label its place, which is worse than the
     smallest tier.
 
-    With `leaders`, hidden labels get further engine rounds in which each sits
-    around a box of growing size about its point, the shown labels and the
-    markers within reach being obstacles; such a label is drawn under the same
-    rule, when its leader line (from the point to the nearest point of its text,
-    at most `max_distance` long; default 4 line heights) crosses no drawn text and
-    no drawn leader line crosses its text. Obstacles reach the engine as labels
+    With `leaders`, labels are taken in priority tiers (16 labels, then 64, 256,
+    ...): a tier first keeps the labels that fit beside their point, then its
+    other labels get further engine rounds in which each sits around a box of
+    growing size about its point (one line height larger per round), the drawn
+    labels and the markers within reach being obstacles. Such a label is drawn
+    under the same rule, when its leader line (from the point to the nearest
+    point of its text, at most `max_distance` long; default 8 line heights)
+    crosses no drawn text and no drawn leader line crosses its text. So an
+    important label in a crowd may sit far from its point before a much less
+    important one takes the room beside its own. Obstacles reach the engine as labels
     whose box has zero size at their object: unlike the fallback box at the
     canvas origin, they do not all share one grid cell."""
     if overlap not in ("allow", "hide"):
@@ -406,16 +432,22 @@ def place_readable(
         markers, of room claimed by labels taken before, and on the canvas. Each
         claims the first room it finds."""
         found = []
+        hit, claimed = marker_index.hit, claims.hit
+
+        def free(b: Box) -> bool:
+            return (
+                b[0] >= 0.0
+                and b[1] >= 0.0
+                and b[2] <= width
+                and b[3] <= height
+                and not hit(b)
+                and not claimed(b)
+            )
+
         for i, obj in candidates:
-            tiny = _room(obj, 1.0, 1.0, pad_x, pad_y, along)
-            if not any(
-                inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b)
-                for b in tiny
-            ):
-                continue
             m = sizes(texts[i], small)
             for b in _room(obj, m.width, m.height + m.baseline, pad_x, pad_y, along):
-                if inside(b, width, height) and not marker_index.hit(b) and not claims.hit(b):
+                if free(b):
                     claims.add(b)
                     found.append(i)
                     break
@@ -437,9 +469,9 @@ def place_readable(
         near: set[Box] = set()
         for i in chosen:
             reach = reach_box(i, obj[i])
-            near.update(b for b in marker_index.near(reach) if overlaps(b, reach))
+            marker_index.collect(reach, near)
             if drawn is not None:
-                near.update(b for b in drawn.near(reach) if overlaps(b, reach))
+                drawn.collect(reach, near)
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
@@ -457,61 +489,84 @@ def place_readable(
     first = plausible(candidates, _Boxes(cell), (0.0,))
     for i, result in solve_round(first, objects, None, True).items():
         results[i], boxes[i] = result, measured_box(i, result)
-    shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
     if not leaders:
+        shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
         return finish(shown, {})
 
-    reach = (4.0 * math.ceil(line_height)) if max_distance is None else max_distance
-    drawn_boxes = [b for i in shown if (b := boxes[i]) is not None]
+    reach = (_REACH * math.ceil(line_height)) if max_distance is None else max_distance
+    drawn_boxes: list[Box] = []
     leader_of: dict[int, Segment] = {}
-    shown_set = set(shown)
-    steps = max(3, min(8, math.ceil(reach / (2.0 * line_height))))
-    for step in range(1, steps + 1):
-        ring = radius + reach / math.sqrt(2.0) * step / steps
-        waiting = [i for i in order if on_canvas[i] and i not in shown_set]
-        if not waiting:
-            break
-        rings = list(objects)
-        for i in waiting:
-            x, y = points[i]
-            rings[i] = object_box(x - ring, y - ring, x + ring, y + ring)
-        claims = _Boxes(cell)
-        for box in drawn_boxes:
-            claims.add(box)
-        chosen = plausible([(i, rings[i]) for i in waiting], claims, (0.0, 0.5, 1.0))
-        if not chosen:
-            continue
-        drawn_index = _Boxes(cell)
-        for box in drawn_boxes:
-            drawn_index.add(box)
-        placed = solve_round(chosen, rings, drawn_index, False)
-        trial: list[Box | None] = [None] * len(points)
-        lines: list[Segment | None] = [None] * len(points)
-        for i, result in placed.items():
-            away = measured_box(i, result)
-            if away is None:
-                continue
-            line = leader_line(points[i], away)
-            if math.hypot(line[2] - line[0], line[3] - line[1]) > reach + radius:
-                continue
-            trial[i], lines[i] = away, line
-        kept = choose_readable(
-            trial,
-            chosen,
+    shown_set: set[int] = set()
+    steps = max(3, min(_MOST_RINGS, math.ceil(reach / line_height)))
+    ranked = [i for i in order if on_canvas[i]]
+    # Tiers of growing size by priority: each tier takes the room beside its
+    # points and then its rings before a less important tier takes any room, so a
+    # label can sit far from its point before a much less important one sits near.
+    start, tier_size = 0, _FIRST_TIER
+    while start < len(ranked):
+        tier = ranked[start : start + tier_size]
+        start, tier_size = start + tier_size, tier_size * 4
+        near = choose_readable(
+            boxes,
+            tier,
             marker_index,
             width,
             height,
             drawn=drawn_boxes,
-            lines=lines,
             drawn_lines=list(leader_of.values()),
             cell=cell,
         )
-        for i in kept:
-            kept_box, kept_line = trial[i], lines[i]
-            assert kept_box is not None and kept_line is not None
-            results[i], boxes[i], leader_of[i] = placed[i], kept_box, kept_line
-            drawn_boxes.append(kept_box)
+        for i in near:
+            near_box = boxes[i]
+            assert near_box is not None
+            drawn_boxes.append(near_box)
             shown_set.add(i)
+        for step in range(1, steps + 1):
+            ring = radius + reach / math.sqrt(2.0) * step / steps
+            waiting = [i for i in tier if i not in shown_set]
+            if not waiting:
+                break
+            rings = list(objects)
+            for i in waiting:
+                x, y = points[i]
+                rings[i] = object_box(x - ring, y - ring, x + ring, y + ring)
+            claims = _Boxes(cell)
+            for box in drawn_boxes:
+                claims.add(box)
+            chosen = plausible([(i, rings[i]) for i in waiting], claims, (0.0, 0.5, 1.0))
+            if not chosen:
+                continue
+            drawn_index = _Boxes(cell)
+            for box in drawn_boxes:
+                drawn_index.add(box)
+            placed = solve_round(chosen, rings, drawn_index, False)
+            trial: list[Box | None] = [None] * len(points)
+            lines: list[Segment | None] = [None] * len(points)
+            for i, result in placed.items():
+                away = measured_box(i, result)
+                if away is None:
+                    continue
+                line = leader_line(points[i], away)
+                if math.hypot(line[2] - line[0], line[3] - line[1]) > reach + radius:
+                    continue
+                trial[i], lines[i] = away, line
+            kept = choose_readable(
+                trial,
+                chosen,
+                marker_index,
+                width,
+                height,
+                drawn=drawn_boxes,
+                lines=lines,
+                drawn_lines=list(leader_of.values()),
+                cell=cell,
+            )
+            for i in kept:
+                kept_box, kept_line = trial[i], lines[i]
+                assert kept_box is not None and kept_line is not None
+                results[i], boxes[i], leader_of[i] = placed[i], kept_box, kept_line
+                drawn_boxes.append(kept_box)
+                shown_set.add(i)
     return finish(shown_set, leader_of)
 
 
