@@ -90,12 +90,12 @@ class Dataset:
 
 def package_file(package: str, *parts: str) -> Path:
     """A data file inside an installed package, found without importing the package."""
-    spec = importlib.util.find_spec(package)
-    if spec is None or not spec.submodule_search_locations:
+    found = importlib.util.find_spec(package)
+    if found is None or not found.submodule_search_locations:
         raise SystemExit(
             f"{package} is not installed: pip install -r bench/requirements-readability.txt"
         )
-    return Path(next(iter(spec.submodule_search_locations)), *parts)
+    return Path(next(iter(found.submodule_search_locations)), *parts)
 
 
 def axes_ratio() -> float:
