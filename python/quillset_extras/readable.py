@@ -9,9 +9,11 @@ helpers draw what it decides.
 from __future__ import annotations
 
 import math
+import operator
 from array import array
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, field
+from itertools import accumulate
 from typing import Literal
 
 import quillset
@@ -145,6 +147,86 @@ class _Boxes:
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(_bounds(line)))
+
+
+# The most squares of _Dots' counts, per marker and in all: building them takes
+# time in the number of squares, so few markers get squares of 2, 4, ... units.
+_SQUARES_PER_MARKER = 16
+_MOST_SQUARES = 1 << 22
+
+
+class _Dots(_Boxes):
+    """The markers: _Boxes with, over the canvas cut in squares, two tables of
+    counts summed from the top left (built once; no boxes are added afterwards).
+    One counts the squares that some marker reaches into: a box that, widened by
+    the overlap margin, reaches no such square overlaps no marker. The
+    other counts markers by the square of their top left corner: a box that wholly
+    holds such a square overlaps that marker. hit answers those two cases from
+    four sums each and looks at the cells for the rest."""
+
+    def __init__(self, cell: float, boxes: Sequence[Box], width: float, height: float) -> None:
+        super().__init__(cell)
+        # A power of two, so that dividing by it is exact.
+        s = 1.0
+        most = min(max(4096, _SQUARES_PER_MARKER * len(boxes)), _MOST_SQUARES)
+        while (max(width, 0.0) / s + 2.0) * (max(height, 0.0) / s + 2.0) > most:
+            s *= 2.0
+        nx, ny = int(max(width, 0.0) // s) + 1, int(max(height, 0.0) // s) + 1
+        self.side, self.inverse = s, 1.0 / s
+        self.right, self.bottom = nx * s, ny * s
+        # Reach: +1/-1 at the corners of each reached range, summed twice below.
+        change = [[0] * (nx + 1) for _ in range(ny + 1)]
+        corners = [[0] * nx for _ in range(ny)]
+        for box in boxes:
+            self.add(box)
+            l, t, r, b = box  # finite: add has floored them
+            i0, i1 = math.floor(min(l, r) / s), math.floor(max(l, r) / s)
+            j0, j1 = math.floor(min(t, b) / s), math.floor(max(t, b) / s)
+            i0, i1 = min(max(i0, 0), nx - 1), min(max(i1, 0), nx - 1)
+            j0, j1 = min(max(j0, 0), ny - 1), min(max(j1, 0), ny - 1)
+            change[j0][i0] += 1
+            change[j0][i1 + 1] -= 1
+            change[j1 + 1][i0] -= 1
+            change[j1 + 1][i1 + 1] += 1
+            if l <= r and t <= b and 0.0 <= l < nx * s and 0.0 <= t < ny * s:
+                corners[int(t // s)][int(l // s)] += 1
+        column = [0] * (nx + 1)
+        reached = []
+        for row in change[:ny]:
+            column = list(map(operator.add, column, row))
+            reached.append(list(accumulate(column[:nx])))
+        self.reach = self._summed(reached, nx)
+        self.corners = self._summed(corners, nx)
+
+    @staticmethod
+    def _summed(rows: Sequence[Sequence[int]], n: int) -> list[array[int]]:
+        """table[j][i]: the sum of rows[0 .. j-1][0 .. i-1]."""
+        above = array("q", bytes(8 * (n + 1)))
+        table = [above]
+        for row in rows:
+            above = array("q", map(operator.add, above, accumulate(map(bool, row), initial=0)))
+            table.append(above)
+        return table
+
+    def hit(self, box: Box) -> bool:
+        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
+        # Within (-side, nx * side) int() of a coordinate over the side is its
+        # square's floor clamped to 0 (the side is a power of two: exact). Boxes
+        # reaching further, turned inside out or NaN go to the cells.
+        if -self.side < x0 <= x1 < self.right and -self.side < y0 <= y1 < self.bottom:
+            inv = self.inverse
+            i0, i1, j0, j1 = int(x0 * inv), int(x1 * inv) + 1, int(y0 * inv), int(y1 * inv) + 1
+            t = self.reach
+            if t[j1][i1] - t[j0][i1] - t[j1][i0] + t[j0][i0] == 0:
+                return False
+            # The squares wholly inside the box.
+            i0, i1 = int(box[0] * inv) + 1, int(box[2] * inv)
+            j0, j1 = int(box[1] * inv) + 1, int(box[3] * inv)
+            if i0 < i1 and j0 < j1:
+                t = self.corners
+                if t[j1][i1] - t[j0][i1] - t[j1][i0] + t[j0][i0] > 0:
+                    return True
+        return super().hit(box)
 
 
 class _Lines:
@@ -419,9 +501,7 @@ def place_readable(
     config.costOverlapBase *= _HIDE_WEIGHT
     cell = max(8.0, 2.0 * line_height)
     # Cells about a line high: a label's box spans few of them.
-    marker_index = _Boxes(max(4.0, 2.0 * radius, line_height))
-    for box in markers:
-        marker_index.add(box)
+    marker_index = _Dots(max(4.0, 2.0 * radius, line_height), markers, width, height)
     small = _smallest(font_size)
 
     def plausible(

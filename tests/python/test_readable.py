@@ -21,6 +21,8 @@ from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
 from quillset_extras.quality import is_fallback, overlapping_boxes, readability  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
+    _Boxes,
+    _Dots,
     choose_readable,
     crosses,
     place_readable,
@@ -467,3 +469,48 @@ def test_pillow_measures_several_lines_as_drawn():
     assert ink is not None
     assert result.left <= ink[0] and ink[2] <= result.left + result.width
     assert result.top <= ink[1] and ink[3] <= result.top + result.height
+
+
+@pytest.mark.parametrize(
+    "width, height, count, radius",
+    [
+        (300, 200, 400, 0.5),  # pixel squares, dots of one pixel
+        (300, 200, 40, 6.0),  # few markers: squares of several units
+        (5000, 4000, 300, 3.0),  # large canvas
+        (64, 64, 200, 0.0),  # boxes of no size, on whole units too
+    ],
+)
+def test_dots_answer_as_the_plain_cells(width, height, count, radius):
+    rng = random.Random(width + count)
+    grid = [float(v) for v in range(0, width, max(1, width // 16))]
+
+    def coordinate(size):
+        # On the canvas, on whole units and beyond the edges.
+        return rng.choice([rng.uniform(-20.0, size + 20.0), rng.choice(grid), -radius, size])
+
+    markers = []
+    for _ in range(count):
+        x, y = coordinate(width), coordinate(height)
+        markers.append((x - radius, y - radius, x + radius, y + radius))
+    # Turned inside out, and far off the canvas (where label_points puts points
+    # that are not finite).
+    markers += [(9.0, 9.0, 7.0, 7.0), (-1e9, -1e9, -1e9, -1e9), (-1e9, 5.0, 1e9, 6.0)]
+    dots, plain = _Dots(12.0, markers, width, height), _Boxes(12.0)
+    for box in markers:
+        plain.add(box)
+    queries = []
+    for _ in range(3000):
+        x, y = coordinate(width), coordinate(height)
+        w, h = rng.choice([0.0, 0.005, 1.0, rng.uniform(0.0, 60.0)]), rng.uniform(0.0, 20.0)
+        queries.append((x, y, x + w, y + h))
+    # Boxes that just touch a marker, or stop a hundredth short of it.
+    for left, top, right, bottom in markers[:count]:
+        for gap in (0.0, 0.009, 0.011):
+            queries += [
+                (right + gap, top, right + gap + 5.0, bottom),
+                (left, bottom + gap, right, bottom + 4.0),
+            ]
+    queries += [(5.0, 5.0, 1.0, 1.0), (8.5, 8.5, 8.6, 8.6), (-1e9, -1e9, 1e9, 1e9)]
+    answers = [dots.hit(q) for q in queries]
+    assert answers == [plain.hit(q) for q in queries]
+    assert any(answers) and not all(answers)
