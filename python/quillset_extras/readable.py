@@ -46,9 +46,9 @@ _HIDE_WEIGHT = 100.0
 _REACH = 8
 # Directions in which the leader search looks for room, the first straight up.
 _DIRECTIONS = 16
-# Leader rounds per priority tier: a label whose room the engine gave another
-# label of its round searches again in the next.
-_LEADER_ROUNDS = 2
+# Leader rounds per priority tier: a label that the engine placed where it cannot
+# be read searches again in the next round, and the engine avoids that spot.
+_LEADER_ROUNDS = 3
 # Points farther off the canvas than this (or NaN) are moved here.
 _FAR = 1e9
 # Labels in the first priority tier of the leader rounds; each next tier is 4
@@ -520,7 +520,8 @@ def place_readable(
     the labels that found an anchor about it, with the drawn labels and the
     markers within reach as obstacles, and a label is drawn under the same rule
     as above, when its line crosses no drawn text and no drawn line crosses its
-    text; labels the engine moved onto each other search again once. So an
+    text. A label the engine placed where it cannot be read searches again, up
+    to twice, and the engine avoids the spots that failed. So an
     important label in a crowd may sit far from its point before a much less
     important one takes the room beside its own. Obstacles reach the engine as
     labels whose box has zero size at their object: unlike the fallback box at
@@ -629,17 +630,17 @@ def place_readable(
         return (obj[0] - w, obj[1] - h, obj[2] + w, obj[3] + h)
 
     def solve_round(
-        chosen: Sequence[int], obj: Sequence[Box], drawn: _Boxes | None, own: bool
+        chosen: Sequence[int], obj: Sequence[Box], avoid: Sequence[_Boxes], own: bool
     ) -> dict[int, quillset.LayoutResult]:
         """One engine for the chosen labels around their objects, with the markers
-        and drawn texts within their reach as obstacles."""
+        and the boxes of `avoid` within their reach as obstacles."""
         engine = _Engine(width, height, sizes, config)
         near: set[Box] = set()
         for i in chosen:
             reach = reach_box(i, obj[i])
             marker_index.collect(reach, near)
-            if drawn is not None:
-                drawn.collect(reach, near)
+            for more in avoid:
+                more.collect(reach, near)
         for i in chosen:
             engine.label(i, obj[i], texts[i], font_size)
             if own:  # the label's object is its own marker
@@ -655,7 +656,7 @@ def place_readable(
 
     candidates = [(i, objects[i]) for i in order if on_canvas[i]]
     first = plausible(candidates, _Boxes(cell))
-    for i, result in solve_round(first, objects, None, True).items():
+    for i, result in solve_round(first, objects, (), True).items():
         results[i], boxes[i] = result, measured_box(i, result)
     if not leaders:
         shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
@@ -725,10 +726,12 @@ def place_readable(
             return (cx - 1, cy - 1, cx + 1, cy + 1)
         return None
 
-    def leader_round(chosen: list[int], anchors: list[Box], drawn: _Boxes) -> None:
-        """Places the chosen labels about their anchors in one engine round and
-        keeps those that can be read, with their leader lines."""
-        placed = solve_round(chosen, anchors, drawn, False)
+    def leader_round(chosen: list[int], anchors: list[Box], drawn: _Boxes, missed: _Boxes) -> None:
+        """Places the chosen labels about their anchors in one engine round, with
+        the drawn texts and the `missed` boxes as obstacles, and keeps those that
+        can be read, with their leader lines. The boxes of the others are added to
+        `missed`, so that the next round looks elsewhere."""
+        placed = solve_round(chosen, anchors, (drawn, missed), False)
         trial: list[Box | None] = [None] * len(points)
         lines: list[Segment | None] = [None] * len(points)
         for i, result in placed.items():
@@ -756,6 +759,10 @@ def place_readable(
             results[i], boxes[i], leader_of[i] = placed[i], kept_box, kept_line
             drawn_boxes.append(kept_box)
             shown_set.add(i)
+        for i in chosen:
+            missed_box = trial[i]
+            if missed_box is not None and i not in shown_set:
+                missed.add(missed_box)
 
     ranked = [i for i in order if on_canvas[i]]
     # Tiers of growing size by priority: each tier takes the room beside its
@@ -782,6 +789,7 @@ def place_readable(
             drawn_boxes.append(near_box)
             shown_set.add(i)
         waiting = [i for i in tier if i not in shown_set]
+        missed = _Boxes(cell)
         for _ in range(_LEADER_ROUNDS):
             taken, drawn = dots.copy(), _Boxes(cell)
             taken.mark(drawn_boxes)
@@ -799,7 +807,7 @@ def place_readable(
                     chosen.append(i)
             if not chosen:
                 break
-            leader_round(chosen, anchors, drawn)
+            leader_round(chosen, anchors, drawn, missed)
             waiting = [i for i in chosen if i not in shown_set]
     return finish(shown_set, leader_of)
 
