@@ -168,6 +168,19 @@ def test_hide_draws_only_readable_labels(axes, n, leaders):
         assert result.hidden  # crowded: not everything fits
 
 
+@pytest.mark.parametrize("clip_on", [None, True])
+def test_texts_are_clipped_to_the_axes_only_when_asked(axes, clip_on):
+    x, y, texts = scene(20)
+    kwargs = {} if clip_on is None else {"clip_on": clip_on}
+    result = label_points(axes, x, y, texts, **kwargs)
+    assert result.texts
+    for text in result.texts:
+        assert text.get_clip_on() is bool(clip_on)
+        # One path for all texts: the axes' own patch.
+        assert text.get_clip_path().get_fully_transformed_path() is not None
+        assert text.get_clip_path()._patch is axes.patch
+
+
 def test_allow_draws_every_placed_label_and_reports_the_overlaps(axes):
     x, y, texts = scene(300)
     axes.scatter(x, y)
