@@ -42,13 +42,17 @@ _OBSTACLE_SIZE = 9
 # With "hide" a label that covers anything is not drawn at all: covering must
 # cost more than shrinking to the smallest tier, so both overlap weights grow.
 _HIDE_WEIGHT = 100.0
-# Leader lines reach this many line heights by default.
+# Leader lines reach this many line heights by default, and at most this share
+# of the canvas's longer side.
 _REACH = 8
+_LONGEST_SHARE = 0.2
 # Directions in which the leader search looks for room, the first straight up.
 _DIRECTIONS = 16
 # Leader rounds per priority tier: a label that the engine placed where it cannot
 # be read searches again in the next round, and the engine avoids that spot.
 _LEADER_ROUNDS = 3
+# Drawn texts side by side keep this share of the text height apart.
+_GAP = 0.2
 # Points farther off the canvas than this (or NaN) are moved here.
 _FAR = 1e9
 # Labels in the first priority tier of the leader rounds; each next tier is 4
@@ -343,6 +347,12 @@ def text_box(result: quillset.LayoutResult, size: quillset.TextSize) -> Box | No
     return (left, top, left + size.width, top + size.height + size.baseline)
 
 
+def apart(box: Box, gap: float) -> Box:
+    """The box with the room it keeps free on its left and right: texts side by
+    side that come closer than that read as one."""
+    return (box[0] - gap, box[1], box[2] + gap, box[3])
+
+
 def choose_readable(
     boxes: Sequence[Box | None],
     order: Iterable[int],
@@ -354,6 +364,7 @@ def choose_readable(
     lines: Sequence[Segment | None] | None = None,
     drawn_lines: Sequence[Segment] = (),
     cell: float = 32.0,
+    gap: float = 0.0,
 ) -> list[int]:
     """The labels to draw so that every drawn text can be read.
 
@@ -364,11 +375,12 @@ def choose_readable(
     included) and no box of `drawn` (text already on the canvas). With `lines`,
     lines[i] is label i's leader line (or None): then a kept label's line also
     crosses no kept or drawn text but its own, and no kept line nor any of
-    `drawn_lines` crosses its text. Returns the kept labels in the order in which
-    they were taken."""
+    `drawn_lines` crosses its text. Texts side by side keep `gap` apart, so that
+    they do not read as one. Returns the kept labels in the order in which they
+    were taken."""
     taken = _Boxes(cell)
     for box in drawn:
-        taken.add(box)
+        taken.add(apart(box, gap))
     if isinstance(markers, _Boxes):
         obstacles = markers
     else:
@@ -389,7 +401,7 @@ def choose_readable(
         leader = None if lines is None else lines[i]
         if kept_lines.cross(box) or (leader is not None and taken.crossed_by(leader)):
             continue
-        taken.add(box)
+        taken.add(apart(box, gap))
         if leader is not None:
             kept_lines.add(leader)
         kept.append(i)
@@ -512,21 +524,25 @@ def place_readable(
     With `leaders`, labels are taken in priority tiers (16 labels, then 64, 256,
     ...): a tier first keeps the labels that fit beside their point. Each of its
     other labels then looks for room farther away: anchors on circles about its
-    point a line height apart, out to `max_distance` (default 8 line heights), in
-    16 directions, the nearest first, where its smallest size fits on a side
-    facing away from the point, free of markers, drawn texts and the room found
-    by more important labels, with a leader line (from the point to the nearest
-    point of the text) that crosses no drawn text. An engine round then places
-    the labels that found an anchor about it, with the drawn labels and the
-    markers within reach as obstacles, and a label is drawn under the same rule
-    as above, when its line crosses no drawn text and no drawn line crosses its
-    text. A label the engine placed where it cannot be read searches again, up
-    to twice, and the engine avoids the spots that failed. So an
-    important label in a crowd may sit far from its point before a much less
-    important one takes the room beside its own. Obstacles reach the engine as
-    labels whose box has zero size at their object: unlike the fallback box at
-    the canvas origin, they do not all share one grid cell. Points that are not
-    finite get no label."""
+    point a line height apart, out to `max_distance` (default 8 line heights, at
+    most a fifth of the canvas's longer side), in 16 directions, the nearest
+    first, where its smallest size fits on a side facing away from the point,
+    free of markers, drawn texts and the room found by more important labels,
+    with a leader line (from the point to the nearest point of the text) that
+    crosses no drawn text. An engine round then places the labels that found an
+    anchor about it, with the drawn labels and the markers within reach as
+    obstacles, and a label is drawn under the same rule as above, when its line
+    crosses no drawn text and no drawn line crosses its text. A label the engine
+    placed where it cannot be read searches again, up to twice, and the engine
+    avoids the spots that failed. So an important label in a crowd may sit far
+    from its point before a much less important one takes the room beside its
+    own. Obstacles reach the engine as labels whose box has zero size at their
+    object: unlike the fallback box at the canvas origin, they do not all share
+    one grid cell.
+
+    With "hide", texts side by side keep a fifth of the text height apart, so
+    that two names do not read as one. Points that are not finite get no
+    label."""
     if overlap not in ("allow", "hide"):
         raise ValueError(f"overlap must be 'allow' or 'hide', not {overlap!r}")
     if leaders and overlap != "hide":
@@ -592,6 +608,7 @@ def place_readable(
     config.costOccludeObj *= _HIDE_WEIGHT
     config.costOverlapBase *= _HIDE_WEIGHT
     cell = max(8.0, 2.0 * line_height)
+    gap = _GAP * (full.height + full.baseline)
     # Cells about a line high: a label's box spans few of them.
     marker_index = _Dots(max(4.0, 2.0 * radius, line_height), markers, width, height)
     small = _smallest(font_size)
@@ -659,10 +676,14 @@ def place_readable(
     for i, result in solve_round(first, objects, (), True).items():
         results[i], boxes[i] = result, measured_box(i, result)
     if not leaders:
-        shown = choose_readable(boxes, order, marker_index, width, height, cell=cell)
+        shown = choose_readable(boxes, order, marker_index, width, height, cell=cell, gap=gap)
         return finish(shown, {})
 
-    reach = (_REACH * math.ceil(line_height)) if max_distance is None else max_distance
+    if max_distance is None:
+        # Lines longer than a fifth of the canvas lead the eye too far.
+        reach = min(_REACH * math.ceil(line_height), _LONGEST_SHARE * max(width, height))
+    else:
+        reach = max_distance
     longest = reach + radius
     drawn_boxes: list[Box] = []
     leader_of: dict[int, Segment] = {}
@@ -720,7 +741,7 @@ def place_readable(
             line = leader_line((x, y), box)
             if drawn.crossed_by(line) or claims.crossed_by(line) or lines.cross(box):
                 continue
-            claims.add(box)
+            claims.add(apart(box, gap))
             lines.add(line)
             cx, cy = int(ax[k]), int(ay[k])
             return (cx - 1, cy - 1, cx + 1, cy + 1)
@@ -752,6 +773,7 @@ def place_readable(
             lines=lines,
             drawn_lines=list(leader_of.values()),
             cell=cell,
+            gap=gap,
         )
         for i in kept:
             kept_box, kept_line = trial[i], lines[i]
@@ -782,6 +804,7 @@ def place_readable(
             drawn=drawn_boxes,
             drawn_lines=list(leader_of.values()),
             cell=cell,
+            gap=gap,
         )
         for i in near:
             near_box = boxes[i]
@@ -792,9 +815,9 @@ def place_readable(
         missed = _Boxes(cell)
         for _ in range(_LEADER_ROUNDS):
             taken, drawn = dots.copy(), _Boxes(cell)
-            taken.mark(drawn_boxes)
+            taken.mark(apart(box, gap) for box in drawn_boxes)
             for box in drawn_boxes:
-                drawn.add(box)
+                drawn.add(apart(box, gap))
             claims, lines = _Boxes(cell), _Lines(cell)
             for line in leader_of.values():
                 lines.add(line)

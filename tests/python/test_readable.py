@@ -171,13 +171,14 @@ def test_hide_draws_only_readable_labels(axes, n, leaders):
 @pytest.mark.parametrize("clip_on", [None, True])
 def test_texts_are_clipped_to_the_axes_only_when_asked(axes, clip_on):
     x, y, texts = scene(20)
+    axes.scatter(x, y)
     kwargs = {} if clip_on is None else {"clip_on": clip_on}
     result = label_points(axes, x, y, texts, **kwargs)
     assert result.texts
+    # One clip path for all texts, the axes' own patch, used only with clip_on.
+    (clip,) = {id(text.get_clip_path()) for text in result.texts}
     for text in result.texts:
         assert text.get_clip_on() is bool(clip_on)
-        # One path for all texts: the axes' own patch.
-        assert text.get_clip_path().get_fully_transformed_path() is not None
         assert text.get_clip_path()._patch is axes.patch
 
 
@@ -582,3 +583,33 @@ def test_place_readable_gives_no_label_to_points_that_are_not_finite(leaders):
             200, 120, points, texts, fixed_advance(), 9, overlap=overlap, leaders=leaders
         )
         assert placed.shown == [0, 4] and placed.hidden == [1, 2, 3]
+
+
+@pytest.mark.parametrize("leaders", [False, True])
+def test_texts_side_by_side_keep_apart(leaders):
+    rng = random.Random(12)
+    points = [(rng.gauss(200, 60), rng.gauss(150, 40)) for _ in range(300)]
+    measure = fixed_advance()
+    placed = place_readable(
+        400, 300, points, [f"n{i}" for i in range(300)], measure, 12, radius=2,
+        overlap="hide", leaders=leaders,
+    )  # fmt: skip
+    line = measure("Hg", 12)
+    gap = 0.2 * (line.height + line.baseline)
+    shown = [placed.boxes[i] for i in placed.shown]
+    assert len(shown) > 40
+    for k, a in enumerate(shown):
+        for b in shown[k + 1 :]:
+            if a[1] < b[3] and b[1] < a[3]:  # side by side
+                assert max(b[0] - a[2], a[0] - b[2]) >= gap - 0.011
+
+
+def test_default_leaders_reach_at_most_a_fifth_of_the_canvas():
+    rng = random.Random(5)
+    points = [(rng.gauss(100, 25), rng.gauss(75, 20)) for _ in range(120)]
+    placed = place_readable(
+        200, 150, points, [f"n{i}" for i in range(120)], fixed_advance(), 9, radius=1,
+        overlap="hide", leaders=True,
+    )  # fmt: skip
+    lengths = [math.hypot(s[2] - s[0], s[3] - s[1]) for s in placed.leaders.values()]
+    assert lengths and max(lengths) <= 0.2 * 200 + 1
