@@ -204,11 +204,12 @@ def label_points(
     `fontsize` is in points (any positive number; fractions and sizes below 9
     included) or a named size ("small", "x-small", ...). `overlap="hide"` draws
     only labels whose text overlaps no other drawn text and no point and lies
-    inside the axes, deciding by `priority` (one number per point, larger first;
-    default: input order). With `leaders=True` (only with "hide") labels without
-    room beside their point may sit up to `max_distance` points away (default: 8
-    line heights; more important labels first), joined to it by a thin line that
-    crosses no drawn label.
+    inside the axes, texts side by side a fifth of their height apart, deciding
+    by `priority` (one number per point, larger first; default: input order).
+    With `leaders=True` (only with "hide") labels without room beside their
+    point may sit up to `max_distance` points away (default: 8 line heights, at
+    most a fifth of the axes' longer side; more important labels first), joined
+    to it by a thin line that crosses no drawn label.
 
     `point_radius` (points) is the room kept free around each point; `config`
     tunes the engine (without it, "allow" runs a grid and passes suited to the
