@@ -49,8 +49,8 @@ _LONGEST_SHARE = 0.2
 # Directions in which the leader search looks for room, the first straight up.
 _DIRECTIONS = 16
 # Leader rounds per priority tier: a label that the engine placed where it cannot
-# be read searches again in the next round, and the engine avoids that spot.
-_LEADER_ROUNDS = 3
+# be read searches again in the next round, for another room.
+_LEADER_ROUNDS = 4
 # Drawn texts side by side keep this share of the text height apart.
 _GAP = 0.2
 # Points farther off the canvas than this (or NaN) are moved here.
@@ -533,8 +533,8 @@ def place_readable(
     anchor about it, with the drawn labels and the markers within reach as
     obstacles, and a label is drawn under the same rule as above, when its line
     crosses no drawn text and no drawn line crosses its text. A label the engine
-    placed where it cannot be read searches again, up to twice, and the engine
-    avoids the spots that failed. So an important label in a crowd may sit far
+    placed where it cannot be read searches again, up to three times, for a room
+    it has not tried. So an important label in a crowd may sit far
     from its point before a much less important one takes the room beside its
     own. Obstacles reach the engine as labels whose box has zero size at their
     object: unlike the fallback box at the canvas origin, they do not all share
@@ -710,15 +710,16 @@ def place_readable(
     dots.mark(markers)
 
     def find_room(
-        i: int, taken: _Pixels, drawn: _Boxes, claims: _Boxes, lines: _Lines
+        i: int, taken: _Pixels, drawn: _Boxes, claims: _Boxes, lines: _Lines, tried: set[int]
     ) -> Box | None:
         """The first anchor of the search about label i's point with room beside
         it for the label's smallest size: on the canvas, free of markers, of drawn
         texts and of the `claims` of labels before it in this round, its leader
         line within reach and crossing no drawn or claimed text, and no line of
         `lines` crossing the room. `taken` has the markers and drawn texts marked.
-        The room is added to `claims` and the line to `lines`. Returns the anchor's
-        object box, or None."""
+        Rooms in `tried` (their places in the search) are passed over; the room
+        found is added to `tried` and `claims`, and its line to `lines`. Returns
+        the anchor's object box, or None."""
         x, y = points[i]
         m = sizes(texts[i], small)
         # The four rooms about an anchor at (0, 0), as _room places them.
@@ -733,6 +734,8 @@ def place_readable(
         on = np.flatnonzero((x0 >= 0.0) & (y0 >= 0.0) & (x1 <= width) & (y1 <= height) & reached)
         held, free = taken.sort(x0[on], y0[on], x1[on], y1[on])
         for k, sure in zip(on[~held].tolist(), free[~held].tolist(), strict=True):
+            if k in tried:
+                continue
             box = (float(x0[k]), float(y0[k]), float(x1[k]), float(y1[k]))
             if not sure and (marker_index.hit(box) or drawn.hit(box)):
                 continue
@@ -743,16 +746,16 @@ def place_readable(
                 continue
             claims.add(apart(box, gap))
             lines.add(line)
+            tried.add(k)
             cx, cy = int(ax[k]), int(ay[k])
             return (cx - 1, cy - 1, cx + 1, cy + 1)
         return None
 
-    def leader_round(chosen: list[int], anchors: list[Box], drawn: _Boxes, missed: _Boxes) -> None:
+    def leader_round(chosen: list[int], anchors: list[Box], drawn: _Boxes) -> None:
         """Places the chosen labels about their anchors in one engine round, with
-        the drawn texts and the `missed` boxes as obstacles, and keeps those that
-        can be read, with their leader lines. The boxes of the others are added to
-        `missed`, so that the next round looks elsewhere."""
-        placed = solve_round(chosen, anchors, (drawn, missed), False)
+        the `drawn` texts as obstacles, and keeps those that can be read, with
+        their leader lines."""
+        placed = solve_round(chosen, anchors, (drawn,), False)
         trial: list[Box | None] = [None] * len(points)
         lines: list[Segment | None] = [None] * len(points)
         for i, result in placed.items():
@@ -781,10 +784,6 @@ def place_readable(
             results[i], boxes[i], leader_of[i] = placed[i], kept_box, kept_line
             drawn_boxes.append(kept_box)
             shown_set.add(i)
-        for i in chosen:
-            missed_box = trial[i]
-            if missed_box is not None and i not in shown_set:
-                missed.add(missed_box)
 
     ranked = [i for i in order if on_canvas[i]]
     # Tiers of growing size by priority: each tier takes the room beside its
@@ -812,7 +811,7 @@ def place_readable(
             drawn_boxes.append(near_box)
             shown_set.add(i)
         waiting = [i for i in tier if i not in shown_set]
-        missed = _Boxes(cell)
+        tried: dict[int, set[int]] = {i: set() for i in waiting}
         for _ in range(_LEADER_ROUNDS):
             taken, drawn = dots.copy(), _Boxes(cell)
             taken.mark(apart(box, gap) for box in drawn_boxes)
@@ -824,13 +823,13 @@ def place_readable(
             anchors = list(objects)
             chosen = []
             for i in waiting:
-                found = find_room(i, taken, drawn, claims, lines)
+                found = find_room(i, taken, drawn, claims, lines, tried[i])
                 if found is not None:
                     anchors[i] = found
                     chosen.append(i)
             if not chosen:
                 break
-            leader_round(chosen, anchors, drawn, missed)
+            leader_round(chosen, anchors, drawn)
             waiting = [i for i in chosen if i not in shown_set]
     return finish(shown_set, leader_of)
 
