@@ -151,17 +151,7 @@ class _Boxes:
     def collect(self, box: Box, out: set[Box]) -> None:
         """Adds to `out` the boxes that overlap `box` (as overlaps says)."""
         x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
-        c, get = self.cell, self.cells.get
-        i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
-        i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
-        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
-        for i in range(i0, i1 + 1):
-            for j in range(j0, j1 + 1):
-                found = get((i, j))
-                if found:
-                    out.update(
-                        b for b in found if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
-                    )
+        out.update(b for b in self.near(box) if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1])
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(_bounds(line)))
