@@ -1,7 +1,8 @@
 // The Python module: registers the four classes and forwards every method to one
 // engine operation. Its only logic of its own is LayoutResult's representation and
-// two guards against hostile use: the import refuses sub-interpreters, and records
-// made by __new__ alone hold defined values.
+// guards against hostile use: the import refuses sub-interpreters, records made by
+// __new__ alone hold defined values, and pickling or copying raises TypeError
+// instead of aborting the process.
 
 // Every scoped acquisition of the interpreter lock goes through PyGILState_Ensure,
 // and pybind11 keeps no thread state of its own. Its default caches the thread
@@ -92,6 +93,23 @@ void refuseSubInterpreter() {
     }
 }
 
+// Records and engines cannot be pickled or copied: the engine holds a callable and
+// results are made only by layout. Every protocol says so with one TypeError, as
+// protocols 2 and above already did. Without these, protocols 0 and 1 (and
+// object.__reduce__) go through copyreg, which constructs pybind11's common base
+// class from the object; its allocator then throws a C++ exception through the
+// interpreter's C frames and the process aborts.
+template <typename Class>
+void refusePickling(Class& cls, const char* qualifiedName) {
+    const std::string message = std::string("cannot pickle '") + qualifiedName + "' object";
+    cls.def("__reduce_ex__",
+            [message](const py::object&, const py::object&) -> py::object {
+                throw py::type_error(message);
+            })
+        .def("__reduce__",
+             [message](const py::object&) -> py::object { throw py::type_error(message); });
+}
+
 }  // namespace
 
 namespace pybind11::detail {
@@ -105,15 +123,16 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
     refuseSubInterpreter();
     m.doc() = "Pybind11 binding for Optimized Quillset with 4-Anchor Priority";
 
-    py::class_<TextSize>(m, "TextSize")
+    py::class_<TextSize> textSize(m, "TextSize");
+    textSize
         .def(py::init<int32_t, int32_t, int32_t>(), py::arg("width"), py::arg("height"),
              py::arg("baseline") = 0)
         .def_readwrite("width", &TextSize::width)
         .def_readwrite("height", &TextSize::height)
         .def_readwrite("baseline", &TextSize::baseline);
 
-    py::class_<LayoutConfig>(m, "LayoutConfig")
-        .def(py::init<>())
+    py::class_<LayoutConfig> layoutConfig(m, "LayoutConfig");
+    layoutConfig.def(py::init<>())
         .def_readwrite("gridSize", &LayoutConfig::gridSize)
         .def_readwrite("spatialIndexThreshold", &LayoutConfig::spatialIndexThreshold)
         .def_readwrite("maxIterations", &LayoutConfig::maxIterations)
@@ -128,8 +147,8 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
         .def_readwrite("costOccludeObj", &LayoutConfig::costOccludeObj)
         .def_readwrite("costOverlapBase", &LayoutConfig::costOverlapBase);
 
-    py::class_<LayoutResult>(m, "LayoutResult")
-        .def_readonly("left", &LayoutResult::left)
+    py::class_<LayoutResult> layoutResult(m, "LayoutResult");
+    layoutResult.def_readonly("left", &LayoutResult::left)
         .def_readonly("top", &LayoutResult::top)
         .def_readonly("width", &LayoutResult::width)
         .def_readonly("height", &LayoutResult::height)
@@ -148,7 +167,8 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
     // call that omits it; construction copies its fields, so it never changes.
     py::object defaultConfig = py::cast(LayoutConfig());
 
-    py::class_<Quillset>(m, "Quillset")
+    py::class_<Quillset> engineClass(m, "Quillset");
+    engineClass
         .def(py::init<int32_t, int32_t, MeasureFunc, const LayoutConfig&>(), py::arg("w"),
              py::arg("h"), py::arg("measure_func"), py::arg("config") = defaultConfig)
         .def("set_config",
@@ -166,4 +186,9 @@ PYBIND11_MODULE(quillset, m, py::multiple_interpreters::not_supported()) {
             py::arg("baseFontSize"))
         .def("solve", [](const EngineSelf& self) { self.engine().solve(); })
         .def("layout", [](const EngineSelf& self) { return self.engine().layout(); });
+
+    refusePickling(textSize, "quillset.TextSize");
+    refusePickling(layoutConfig, "quillset.LayoutConfig");
+    refusePickling(layoutResult, "quillset.LayoutResult");
+    refusePickling(engineClass, "quillset.Quillset");
 }

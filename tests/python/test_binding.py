@@ -238,9 +238,37 @@ def test_second_init_is_ignored(engine):
     assert (t.width, c.paddingX, repr(engine.layout()[0])) == (1, 9, WORKED_REPR)
 
 
-@pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy, pickle.dumps])
+COPIERS = [copy.copy, copy.deepcopy] + [
+    lambda obj, p=p: pickle.dumps(obj, protocol=p) for p in range(pickle.HIGHEST_PROTOCOL + 1)
+]
+
+
+@pytest.mark.parametrize("copier", COPIERS)
 def test_no_copies(engine, copier):
     engine.add(*OBJ, "a", 16)
     for obj in (TextSize(1, 2), LayoutConfig(), engine.layout()[0], engine):
         with pytest.raises(TypeError, match=f"cannot pickle 'quillset.{type(obj).__name__}'"):
             copier(obj)
+
+
+def test_reduce_raises_instead_of_aborting(run_python):
+    # Protocols 0 and 1 and a direct __reduce__ once ended the process with an
+    # uncaught C++ exception; run apart so that a regression fails one test only.
+    code = """
+import pickle, quillset
+q = quillset.Quillset(10, 10, lambda t, s: quillset.TextSize(2, 2, 0))
+q.add(1, 1, 3, 3, "a", 10)
+for obj in (quillset.TextSize(1, 2, 3), quillset.LayoutConfig(), q.layout()[0], q):
+    for call in (lambda: obj.__reduce__(), lambda: obj.__reduce_ex__(0),
+                 lambda: obj.__reduce_ex__(1), lambda: pickle.dumps(obj, protocol=0)):
+        try:
+            call()
+        except TypeError as error:
+            print(error)
+"""
+    run = run_python(code)
+    assert run.returncode == 0, run.stderr
+    names = ["TextSize", "LayoutConfig", "LayoutResult", "Quillset"]
+    assert run.stdout.splitlines() == [
+        f"cannot pickle 'quillset.{n}' object" for n in names for _ in range(4)
+    ]
