@@ -1,0 +1,161 @@
+"""Dumps what label_points draws, to the last bit, so that two commits can be
+compared: for every dataset of bench/readability.py in each of quillset's forms,
+and for the examples that call label_points, each drawn text's string, position,
+font size and colour, and each leader line's vertices.
+
+    python bench/label_dump.py dump OUT.json [--quick]
+    python bench/label_dump.py compare A.json B.json
+
+To compare two commits: dump at each (git worktree or checkout, rebuilt), then
+compare. Positions are written as float.hex, so equal means equal to the bit.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib.util
+import json
+import sys
+import tempfile
+from collections.abc import Callable
+from pathlib import Path
+from typing import Any
+
+import matplotlib
+
+matplotlib.use("Agg")
+
+import readability as rb  # noqa: E402
+from matplotlib.lines import Line2D  # noqa: E402
+from matplotlib.text import Text  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+FORMS = ("allow", "hide", "hide+leaders", "hide+leaders far")
+
+
+def text_record(text: Text) -> list[Any]:
+    x, y = text.get_position()
+    return [
+        text.get_text(),
+        float(x).hex(),
+        float(y).hex(),
+        float(text.get_fontsize()),
+        str(text.get_color()),
+    ]
+
+
+def line_record(line: Line2D) -> list[list[str]]:
+    xs, ys = line.get_data()
+    return [[float(v).hex() for v in xs], [float(v).hex() for v in ys]]  # type: ignore[union-attr]
+
+
+def result_record(res: Any) -> dict[str, Any]:
+    return {
+        "texts": [text_record(t) for t in res.texts],
+        "lines": [line_record(line) for line in res.lines],
+        "shown": list(res.shown),
+        "leaders": list(res.leaders),
+    }
+
+
+def datasets(quick: bool) -> dict[str, Any]:
+    loaders: dict[str, Callable[[], rb.Dataset]] = {
+        "gapminder": rb.gapminder,
+        "airports": rb.us_airports,
+        "cars": rb.cars,
+        "europe": rb.europe,
+        "south-america": rb.south_america,
+    }
+    out: dict[str, Any] = {}
+    for key, load in loaders.items():
+        data = load()
+        if quick:
+            data = data.head(300)
+        for form in FORMS:
+            fig, ax = rb.new_axes(data, key)
+            captured: list[Any] = []
+            with recording(captured):
+                rb.run_quillset(ax, data, form)
+            out[f"{key} {form}"] = result_record(captured[0])
+            print(f"{key} {form}: {len(captured[0].shown)} shown", flush=True)
+    return out
+
+
+class recording:
+    """Wraps quillset_extras.mpl.label_points so that every result is kept."""
+
+    def __init__(self, into: list[Any]) -> None:
+        self.into = into
+
+    def __enter__(self) -> None:
+        import quillset_extras.mpl as mpl
+
+        self.module, self.original = mpl, mpl.label_points
+
+        def label_points(*args: Any, **kwargs: Any) -> Any:
+            res = self.original(*args, **kwargs)
+            self.into.append(res)
+            return res
+
+        mpl.label_points = label_points  # type: ignore[assignment]
+
+    def __exit__(self, *exc: object) -> None:
+        self.module.label_points = self.original  # type: ignore[method-assign]
+
+
+def examples(quick: bool) -> dict[str, Any]:
+    out: dict[str, Any] = {}
+    runs: dict[str, Callable[[Any, str], None]] = {
+        "matplotlib_scatter": lambda module, path: module.main(path),
+        "label_speed": lambda module, path: module.main(True),
+    }
+    for name, run in runs.items():
+        if quick and name == "label_speed":
+            continue
+        captured: list[Any] = []
+        with recording(captured), tempfile.TemporaryDirectory() as tmp:
+            spec = importlib.util.spec_from_file_location(name, ROOT / "examples" / f"{name}.py")
+            assert spec is not None and spec.loader is not None
+            module = importlib.util.module_from_spec(spec)
+            spec.loader.exec_module(module)
+            run(module, str(Path(tmp) / "out.png"))
+        for k, res in enumerate(captured):
+            out[f"example {name} {k}"] = result_record(res)
+    return out
+
+
+def compare(a: dict[str, Any], b: dict[str, Any]) -> int:
+    differ = 0
+    for key in sorted(set(a) | set(b)):
+        if key not in a or key not in b:
+            print(f"{key}: only in {'first' if key in a else 'second'}")
+            differ += 1
+        elif a[key] != b[key]:
+            fields = [f for f in a[key] if a[key][f] != b[key].get(f)]
+            print(f"{key}: differs in {', '.join(fields)}")
+            differ += 1
+    print(f"{len(set(a) | set(b))} cases, {differ} differ")
+    return 1 if differ else 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = parser.add_subparsers(dest="command", required=True)
+    dump = sub.add_parser("dump")
+    dump.add_argument("out", type=Path)
+    dump.add_argument("--quick", action="store_true", help="the first 300 points of each")
+    comp = sub.add_parser("compare")
+    comp.add_argument("a", type=Path)
+    comp.add_argument("b", type=Path)
+    args = parser.parse_args(argv)
+    if args.command == "compare":
+        return compare(json.loads(args.a.read_text()), json.loads(args.b.read_text()))
+    rb.use_source_tree()
+    found = datasets(args.quick)
+    found.update(examples(args.quick))
+    args.out.write_text(json.dumps(found, sort_keys=True) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
