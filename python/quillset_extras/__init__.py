@@ -5,9 +5,9 @@ The Pillow helpers live in quillset_extras.pillow and the matplotlib helpers in
 quillset_extras.mpl, so that neither library is needed to import this package.
 """
 
+from .geometry import Box
 from .measure import Measurer, Memoized, fixed_advance
 from .quality import (
-    Box,
     Quality,
     is_fallback,
     label_box,

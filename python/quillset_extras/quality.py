@@ -4,14 +4,14 @@ returns and the object boxes that were added."""
 from __future__ import annotations
 
 import math
+import numbers
 import struct
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
 
 import quillset
 
-Box = tuple[float, float, float, float]
-"""left, top, right, bottom; y grows downward."""
+from .geometry import Box, BoxIndex, overlaps_strictly
 
 
 def _f32(value: float) -> float:
@@ -60,68 +60,30 @@ def text_box_of(result: quillset.LayoutResult) -> Box:
     )
 
 
-def _overlap(a: Box, b: Box) -> bool:
-    # Strict: boxes that only share an edge do not overlap.
-    return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
-
-
-def _cells(boxes: Sequence[Box]) -> tuple[float, dict[tuple[int, int], list[int]]]:
-    """The boxes in square cells of about their median size, for finding pairs
-    without comparing every box with every other."""
+def _index(boxes: Sequence[Box]) -> BoxIndex[tuple[float, float, float, float, int]]:
+    """An empty index with cells of about the boxes' median size."""
     sizes = sorted(max(b[2] - b[0], b[3] - b[1]) for b in boxes)
-    cell = sizes[len(sizes) // 2] if sizes else 1.0
-    cell = cell if math.isfinite(cell) and cell >= 1.0 else 1.0
-    cells: dict[tuple[int, int], list[int]] = {}
-    for i, b in enumerate(boxes):
-        for key in _keys(b, cell):
-            cells.setdefault(key, []).append(i)
-    return cell, cells
-
-
-def _keys(box: Box, cell: float) -> list[tuple[int, int]]:
-    if not all(map(math.isfinite, box)):
-        return []
-    x0, x1 = math.floor(box[0] / cell), math.floor(box[2] / cell)
-    y0, y1 = math.floor(box[1] / cell), math.floor(box[3] / cell)
-    # A box of many cells is filed under at most 4096 of them: as many as any
-    # canvas holds of boxes that it could overlap.
-    x1, y1 = min(x1, x0 + 63), min(y1, y0 + 63)
-    return [(x, y) for x in range(x0, x1 + 1) for y in range(y0, y1 + 1)]
+    return BoxIndex(sizes[len(sizes) // 2] if sizes else 1.0)
 
 
 def _self_pairs(boxes: Sequence[Box]) -> list[tuple[int, int]]:
     """Overlapping pairs (i, j), i < j, among `boxes`."""
-    cell, cells = _cells(boxes)
+    index = _index(boxes)
     found: set[tuple[int, int]] = set()
-    for members in cells.values():
-        for a in range(len(members)):
-            i = members[a]
-            for j in members[a + 1 :]:
-                if _overlap(boxes[i], boxes[j]):
-                    found.add((min(i, j), max(i, j)))
-    if any(max(b[2] - b[0], b[3] - b[1]) > 63 * cell for b in boxes):
-        found = {
-            (i, j)
-            for i in range(len(boxes))
-            for j in range(i + 1, len(boxes))
-            if _overlap(boxes[i], boxes[j])
-        }
+    for j, box in enumerate(boxes):
+        found.update((near[4], j) for near in index.near(box) if overlaps_strictly(near, box))
+        index.add((box[0], box[1], box[2], box[3], j))
     return sorted(found)
 
 
 def _cross_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
     """Overlapping pairs (i, j) of first[i] and second[j]."""
-    if not first or not second:
-        return []
-    cell, cells = _cells(first)
-    huge = [i for i, b in enumerate(first) if max(b[2] - b[0], b[3] - b[1]) > 63 * cell]
+    index = _index(first)
+    for i, box in enumerate(first):
+        index.add((box[0], box[1], box[2], box[3], i))
     found: set[tuple[int, int]] = set()
-    for j, b in enumerate(second):
-        near = {i for key in _keys(b, cell) for i in cells.get(key, ())}
-        if max(b[2] - b[0], b[3] - b[1]) > 63 * cell:
-            near = set(range(len(first)))
-        near.update(huge)
-        found.update((i, j) for i in near if _overlap(first[i], b))
+    for j, box in enumerate(second):
+        found.update((near[4], j) for near in index.near(box) if overlaps_strictly(near, box))
     return sorted(found)
 
 
@@ -179,12 +141,17 @@ def quality(
     and base font sizes that were passed to add, in the same order."""
     if len(objects) != len(results):
         raise ValueError(f"{len(results)} results but {len(objects)} objects")
-    if isinstance(base_font_sizes, int):
-        sizes = [base_font_sizes] * len(results)
-    else:
+    if isinstance(base_font_sizes, numbers.Integral):
+        sizes = [int(base_font_sizes)] * len(results)
+    elif isinstance(base_font_sizes, Iterable) and not isinstance(base_font_sizes, (str, bytes)):
         sizes = list(base_font_sizes)
         if len(sizes) != len(results):
             raise ValueError(f"{len(results)} results but {len(sizes)} base font sizes")
+    else:
+        raise TypeError(
+            "quality: base_font_sizes must be an integer or one integer per result, not "
+            f"{type(base_font_sizes).__name__}"
+        )
     fallback = sum(map(is_fallback, results))
     smaller = sum(
         1

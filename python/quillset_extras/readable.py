@@ -12,28 +12,29 @@ from __future__ import annotations
 import math
 import operator
 from array import array
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
 from itertools import accumulate
 from typing import Literal
 
-import numpy as np
-from numpy.typing import NDArray
+from ._optional import missing
+
+try:
+    import numpy as np
+    from numpy.typing import NDArray
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.readable", "pillow") from None
 
 import quillset
 
+from .geometry import EPS, Box, BoxIndex, Segment, bounds, crosses
 from .measure import Measurer, Memoized
-from .quality import Box, is_fallback, object_box
+from .quality import is_fallback, object_box
 
-Segment = tuple[float, float, float, float]
-"""x0, y0, x1, y1 of a straight line."""
 Floats = NDArray[np.float64]
 Ints = NDArray[np.int64]
 Bools = NDArray[np.bool_]
 
-# Boxes closer than this count as overlapping: drawn extents pass through float
-# transforms, and text that merely touches is hard to read anyway.
-_EPS = 0.01
 # Obstacles reach the engine as labels with this text; their measurer answers a
 # box of zero size, which overlaps nothing while candidates that cover the
 # obstacle's object pay for it.
@@ -65,96 +66,8 @@ _FIRST_TIER = 16
 _ALLOW_PASSES = 4
 
 
-def overlaps(a: Box, b: Box) -> bool:
-    """Whether a and b come closer than a hundredth of a unit to sharing area."""
-    return b[2] > a[0] - _EPS and a[2] > b[0] - _EPS and b[3] > a[1] - _EPS and a[3] > b[1] - _EPS
-
-
 def inside(box: Box, width: float, height: float) -> bool:
     return box[0] >= 0.0 and box[1] >= 0.0 and box[2] <= width and box[3] <= height
-
-
-def crosses(line: Segment, box: Box) -> bool:
-    """Whether the segment passes through the box's inside (touching an edge or a
-    corner does not count)."""
-    x0, y0, x1, y1 = line
-    lo, hi = 0.0, 1.0
-    for start, delta, low, high in ((x0, x1 - x0, box[0], box[2]), (y0, y1 - y0, box[1], box[3])):
-        if delta == 0.0:
-            if not low < start < high:
-                return False
-            continue
-        t0, t1 = (low - start) / delta, (high - start) / delta
-        if t0 > t1:
-            t0, t1 = t1, t0
-        lo, hi = max(lo, t0), min(hi, t1)
-        if hi - lo <= 1e-9:
-            return False
-    return True
-
-
-def _bounds(line: Segment) -> Box:
-    x0, y0, x1, y1 = line
-    return (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))
-
-
-class _Boxes:
-    """A growing set of boxes in square cells, that answers "does anything overlap
-    this box" (or cross this line) by looking at the nearby cells only."""
-
-    def __init__(self, cell: float) -> None:
-        self.cell = max(cell, 1.0)
-        self.cells: dict[tuple[int, int], list[Box]] = {}
-        self.count = 0
-
-    def _range(self, box: Box) -> Iterator[tuple[int, int]]:
-        c = self.cell
-        i0, i1 = math.floor(box[0] / c), math.floor(box[2] / c)
-        j0, j1 = math.floor(box[1] / c), math.floor(box[3] / c)
-        # Nothing on a canvas spans more cells than this; a huge box is cut short.
-        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
-        for i in range(i0, i1 + 1):
-            for j in range(j0, j1 + 1):
-                yield i, j
-
-    def add(self, box: Box) -> None:
-        self.count += 1
-        cells = self.cells
-        for cell in self._range(box):
-            found = cells.get(cell)
-            if found is None:
-                cells[cell] = [box]
-            else:
-                found.append(box)
-
-    def near(self, box: Box) -> Iterator[Box]:
-        """The boxes in the cells that `box` touches; some more than once."""
-        for cell in self._range(box):
-            yield from self.cells.get(cell, ())
-
-    def hit(self, box: Box) -> bool:
-        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
-        c, get = self.cell, self.cells.get
-        i0, j0 = math.floor(box[0] / c), math.floor(box[1] / c)
-        i1, j1 = math.floor(box[2] / c), math.floor(box[3] / c)
-        i1, j1 = min(i1, i0 + 10_000), min(j1, j0 + 10_000)
-        # Plain loops: this is the leader rounds' innermost test.
-        for i in range(i0, i1 + 1):
-            for j in range(j0, j1 + 1):
-                found = get((i, j))
-                if found:
-                    for b in found:
-                        if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
-                            return True
-        return False
-
-    def collect(self, box: Box, out: set[Box]) -> None:
-        """Adds to `out` the boxes that overlap `box` (as overlaps says)."""
-        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
-        out.update(b for b in self.near(box) if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1])
-
-    def crossed_by(self, line: Segment) -> bool:
-        return any(crosses(line, b) for b in self.near(_bounds(line)))
 
 
 # The most squares of _Dots' counts, per marker and in all: building them takes
@@ -163,8 +76,8 @@ _SQUARES_PER_MARKER = 16
 _MOST_SQUARES = 1 << 22
 
 
-class _Dots(_Boxes):
-    """The markers: _Boxes with, over the canvas cut in squares, two tables of
+class _Dots(BoxIndex[Box]):
+    """The markers: a BoxIndex with, over the canvas cut in squares, two tables of
     counts summed from the top left (built once; no boxes are added afterwards).
     One counts the squares that some marker reaches into: a box that, widened by
     the overlap margin, reaches no such square overlaps no marker. The
@@ -217,7 +130,7 @@ class _Dots(_Boxes):
         return table
 
     def hit(self, box: Box) -> bool:
-        x0, y0, x1, y1 = box[0] - _EPS, box[1] - _EPS, box[2] + _EPS, box[3] + _EPS
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
         # Within (-side, nx * side) int() of a coordinate over the side is its
         # square's floor clamped to 0 (the side is a power of two: exact). Boxes
         # reaching further, turned inside out or NaN go to the cells.
@@ -272,10 +185,10 @@ class _Pixels:
                 math.isfinite(l) and math.isfinite(t) and math.isfinite(r) and math.isfinite(b)
             ):
                 continue
-            i0 = max(math.floor((l - _EPS) / s), -1)
-            i1 = min(math.ceil((r + _EPS) / s) - 1, self.last_x)
-            j0 = max(math.floor((t - _EPS) / s), -1)
-            j1 = min(math.ceil((b + _EPS) / s) - 1, self.last_y)
+            i0 = max(math.floor((l - EPS) / s), -1)
+            i1 = min(math.ceil((r + EPS) / s) - 1, self.last_x)
+            j0 = max(math.floor((t - EPS) / s), -1)
+            j1 = min(math.ceil((b + EPS) / s) - 1, self.last_y)
             if i0 <= i1 and j0 <= j1:
                 marks[j0 + 1 : j1 + 2, i0 + 1 : i1 + 2] = 1
         self.table = None
@@ -304,25 +217,25 @@ class _Pixels:
             squares(np.ceil(y0 / s)), squares(np.floor(y1 / s)) - 1,
         )  # fmt: skip
         touched = count(
-            squares((x0 - _EPS) / s), squares((x1 + _EPS) / s),
-            squares((y0 - _EPS) / s), squares((y1 + _EPS) / s),
+            squares((x0 - EPS) / s), squares((x1 + EPS) / s),
+            squares((y0 - EPS) / s), squares((y1 + EPS) / s),
         )  # fmt: skip
         return held > 0, touched == 0
 
 
 class _Lines:
     def __init__(self, cell: float) -> None:
-        self.index = _Boxes(cell)
+        self.index = BoxIndex[Box](cell)
         self.lines: dict[Box, list[Segment]] = {}
 
     def add(self, line: Segment) -> None:
-        bounds = _bounds(line)
-        self.index.add(bounds)
-        self.lines.setdefault(bounds, []).append(line)
+        extent = bounds(line)
+        self.index.add(extent)
+        self.lines.setdefault(extent, []).append(line)
 
     def cross(self, box: Box) -> bool:
         return any(
-            crosses(line, box) for bounds in self.index.near(box) for line in self.lines[bounds]
+            crosses(line, box) for extent in self.index.near(box) for line in self.lines[extent]
         )
 
 
@@ -346,7 +259,7 @@ def apart(box: Box, gap: float) -> Box:
 def choose_readable(
     boxes: Sequence[Box | None],
     order: Iterable[int],
-    markers: Sequence[Box] | _Boxes,
+    markers: Sequence[Box] | BoxIndex[Box],
     width: float,
     height: float,
     *,
@@ -368,13 +281,13 @@ def choose_readable(
     `drawn_lines` crosses its text. Texts side by side keep `gap` apart, so that
     they do not read as one. Returns the kept labels in the order in which they
     were taken."""
-    taken = _Boxes(cell)
+    taken = BoxIndex[Box](cell)
     for box in drawn:
         taken.add(apart(box, gap))
-    if isinstance(markers, _Boxes):
+    if isinstance(markers, BoxIndex):
         obstacles = markers
     else:
-        obstacles = _Boxes(cell)
+        obstacles = BoxIndex[Box](cell)
         for box in markers:
             obstacles.add(box)
     kept_lines = _Lines(cell)
@@ -462,9 +375,15 @@ class _Engine:
         return {k: r for k, r in zip(self.labels, self.engine.layout()) if k >= 0}
 
 
+# The engine measures a label at its base size and smaller tiers, never below
+# this; and sizes are 16-bit in its candidates.
+_SMALLEST_SIZE = 9
+_LARGEST_SIZE = 32767
+
+
 def _smallest(font_size: int) -> int:
     # A lower bound of the smallest size at which the engine measures a label.
-    return max(min(font_size, 9), math.floor(font_size * 0.75))
+    return max(min(font_size, _SMALLEST_SIZE), math.floor(font_size * 0.75))
 
 
 def _room(obj: Box, w: float, h: float, pad_x: float, pad_y: float) -> list[Box]:
@@ -542,6 +461,19 @@ def place_readable(
     for text in texts:
         if text == _OBSTACLE:
             raise ValueError("a label text is reserved")
+    if not _SMALLEST_SIZE <= font_size <= _LARGEST_SIZE:
+        raise ValueError(
+            f"place_readable: font_size must be {_SMALLEST_SIZE} to {_LARGEST_SIZE} in the "
+            f"measurer's units, not {font_size!r} (the engine measures no size below "
+            f"{_SMALLEST_SIZE}: for smaller text, measure in finer units)"
+        )
+    if not (math.isfinite(radius) and radius >= 0.0):
+        raise ValueError(f"place_readable: radius must be 0 or more, not {radius!r}")
+    if max_distance is not None and not max_distance > 0.0:
+        raise ValueError(f"place_readable: max_distance must be positive, not {max_distance!r}")
+    # Beyond this a marker covers any canvas just the same; below it, its edges
+    # stay finite in the engine's single precision.
+    radius = min(radius, _FAR)
     order = priority_order(len(points), priority)
     base = quillset.LayoutConfig() if config is None else config
     sizes = measure if isinstance(measure, Memoized) else Memoized(measure)
@@ -603,7 +535,7 @@ def place_readable(
     marker_index = _Dots(max(4.0, 2.0 * radius, line_height), markers, width, height)
     small = _smallest(font_size)
 
-    def plausible(candidates: Iterable[tuple[int, Box]], claims: _Boxes) -> list[int]:
+    def plausible(candidates: Iterable[tuple[int, Box]], claims: BoxIndex[Box]) -> list[int]:
         """The labels, taken in order, that find room of their smallest size at an
         anchor of their object box: free of markers, of room claimed by labels
         taken before, and on the canvas. Each claims the first room it finds."""
@@ -637,7 +569,7 @@ def place_readable(
         return (obj[0] - w, obj[1] - h, obj[2] + w, obj[3] + h)
 
     def solve_round(
-        chosen: Sequence[int], obj: Sequence[Box], avoid: Sequence[_Boxes], own: bool
+        chosen: Sequence[int], obj: Sequence[Box], avoid: Sequence[BoxIndex[Box]], own: bool
     ) -> dict[int, quillset.LayoutResult]:
         """One engine for the chosen labels around their objects, with the markers
         and the boxes of `avoid` within their reach as obstacles."""
@@ -662,7 +594,7 @@ def place_readable(
         return text_box(result, sizes(texts[i], result.fontSize))
 
     candidates = [(i, objects[i]) for i in order if on_canvas[i]]
-    first = plausible(candidates, _Boxes(cell))
+    first = plausible(candidates, BoxIndex[Box](cell))
     for i, result in solve_round(first, objects, (), True).items():
         results[i], boxes[i] = result, measured_box(i, result)
     if not leaders:
@@ -673,7 +605,8 @@ def place_readable(
         # Lines longer than a fifth of the canvas lead the eye too far.
         reach = min(_REACH * math.ceil(line_height), _LONGEST_SHARE * max(width, height))
     else:
-        reach = max_distance
+        # No room on the canvas lies farther from a point on it than its diagonal.
+        reach = min(max_distance, math.hypot(width, height))
     longest = reach + radius
     drawn_boxes: list[Box] = []
     leader_of: dict[int, Segment] = {}
@@ -700,7 +633,12 @@ def place_readable(
     dots.mark(markers)
 
     def find_room(
-        i: int, taken: _Pixels, drawn: _Boxes, claims: _Boxes, lines: _Lines, tried: set[int]
+        i: int,
+        taken: _Pixels,
+        drawn: BoxIndex[Box],
+        claims: BoxIndex[Box],
+        lines: _Lines,
+        tried: set[int],
     ) -> Box | None:
         """The first anchor of the search about label i's point with room beside
         it for the label's smallest size: on the canvas, free of markers, of drawn
@@ -741,7 +679,7 @@ def place_readable(
             return (cx - 1, cy - 1, cx + 1, cy + 1)
         return None
 
-    def leader_round(chosen: list[int], anchors: list[Box], drawn: _Boxes) -> None:
+    def leader_round(chosen: list[int], anchors: list[Box], drawn: BoxIndex[Box]) -> None:
         """Places the chosen labels about their anchors in one engine round, with
         the `drawn` texts as obstacles, and keeps those that can be read, with
         their leader lines."""
@@ -803,11 +741,11 @@ def place_readable(
         waiting = [i for i in tier if i not in shown_set]
         tried: dict[int, set[int]] = {i: set() for i in waiting}
         for _ in range(_LEADER_ROUNDS):
-            taken, drawn = dots.copy(), _Boxes(cell)
+            taken, drawn = dots.copy(), BoxIndex[Box](cell)
             taken.mark(apart(box, gap) for box in drawn_boxes)
             for box in drawn_boxes:
                 drawn.add(apart(box, gap))
-            claims, lines = _Boxes(cell), _Lines(cell)
+            claims, lines = BoxIndex[Box](cell), _Lines(cell)
             for line in leader_of.values():
                 lines.add(line)
             anchors = list(objects)

@@ -17,17 +17,15 @@ from PIL import Image, ImageDraw  # noqa: E402
 
 import quillset  # noqa: E402
 from quillset_extras import fixed_advance  # noqa: E402
+from quillset_extras.geometry import BoxIndex, crosses, overlaps  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
 from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
 from quillset_extras.quality import is_fallback, overlapping_boxes, readability  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
-    _Boxes,
     _Dots,
     _Pixels,
     choose_readable,
-    crosses,
-    overlaps,
     place_readable,
     priority_order,
 )
@@ -512,7 +510,7 @@ def test_dots_answer_as_the_plain_cells(width, height, count, radius):
     # Turned inside out, and far off the canvas (where label_points puts points
     # that are not finite).
     markers += [(9.0, 9.0, 7.0, 7.0), (-1e9, -1e9, -1e9, -1e9), (-1e9, 5.0, 1e9, 6.0)]
-    dots, plain = _Dots(12.0, markers, width, height), _Boxes(12.0)
+    dots, plain = _Dots(12.0, markers, width, height), BoxIndex(12.0)
     for box in markers:
         plain.add(box)
     queries = []

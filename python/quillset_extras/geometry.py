@@ -1,0 +1,166 @@
+"""Boxes and segments on a canvas, and an index that finds the boxes near a box.
+
+Plain Python, no numpy: the quality figures and the readable-label search both
+use it. Boxes are (left, top, right, bottom) with y growing downward; a tuple
+with more fields is a box carrying a payload after its four edges.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Iterator
+
+Box = tuple[float, float, float, float]
+"""left, top, right, bottom; y grows downward."""
+Segment = tuple[float, float, float, float]
+"""x0, y0, x1, y1 of a straight line."""
+Boxlike = tuple[float, ...]
+"""A box, or a box with a payload after its four edges."""
+
+# Boxes closer than this count as overlapping: drawn extents pass through float
+# transforms, and text that merely touches is hard to read anyway.
+EPS = 0.01
+
+
+def overlaps(a: Box, b: Box) -> bool:
+    """Whether a and b come closer than a hundredth of a unit to sharing area."""
+    return b[2] > a[0] - EPS and a[2] > b[0] - EPS and b[3] > a[1] - EPS and a[3] > b[1] - EPS
+
+
+def overlaps_strictly(a: Boxlike, b: Boxlike) -> bool:
+    """Whether a and b share area: boxes that only share an edge do not."""
+    return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
+
+
+def crosses(line: Segment, box: Boxlike) -> bool:
+    """Whether the segment passes through the box's inside (touching an edge or a
+    corner does not count)."""
+    x0, y0, x1, y1 = line
+    lo, hi = 0.0, 1.0
+    for start, delta, low, high in ((x0, x1 - x0, box[0], box[2]), (y0, y1 - y0, box[1], box[3])):
+        if delta == 0.0:
+            if not low < start < high:
+                return False
+            continue
+        t0, t1 = (low - start) / delta, (high - start) / delta
+        if t0 > t1:
+            t0, t1 = t1, t0
+        lo, hi = max(lo, t0), min(hi, t1)
+        if hi - lo <= 1e-9:
+            return False
+    return True
+
+
+def bounds(line: Segment) -> Box:
+    """The smallest box that holds the segment."""
+    x0, y0, x1, y1 = line
+    return (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))
+
+
+class BoxIndex[Item: Boxlike]:
+    """A growing set of boxes that answers "which boxes are near this box" from a
+    few cells, however large the boxes are.
+
+    Cells come in sizes cell, 2 cell, 4 cell, ...: a box is filed in the smallest
+    size of which it spans at most two cells per axis, so it costs at most four
+    entries. A query looks at the cells it touches in each size in use, or, where
+    that range holds more cells than the size has filled, at the filled ones. A box
+    with a NaN edge overlaps nothing and is not filed; one with an infinite extent
+    is kept apart and visited by every query."""
+
+    def __init__(self, cell: float) -> None:
+        self.cell = cell if math.isfinite(cell) and cell >= 1.0 else 1.0
+        # level -> (cell size, cells)
+        self.levels: dict[int, tuple[float, dict[tuple[int, int], list[Item]]]] = {}
+        self.endless: list[Item] = []
+        self.count = 0
+
+    def add(self, box: Item) -> None:
+        self.count += 1
+        l, t, r, b = box[0], box[1], box[2], box[3]
+        span = max(r - l, b - t)
+        if span != span or l != l or t != t:  # NaN
+            return
+        if span == math.inf or not (abs(l) < math.inf and abs(t) < math.inf):
+            self.endless.append(box)
+            return
+        level = max(0, math.frexp(span / self.cell)[1]) if span > self.cell else 0
+        found = self.levels.get(level)
+        if found is None:
+            found = self.levels[level] = (self.cell * 2.0**level, {})
+        size, cells = found
+        i0, i1 = math.floor(l / size), math.floor(r / size)
+        j0, j1 = math.floor(t / size), math.floor(b / size)
+        for i in range(i0, max(i0, i1) + 1):
+            for j in range(j0, max(j0, j1) + 1):
+                cells.setdefault((i, j), []).append(box)
+
+    def _lists(self, l: float, t: float, r: float, b: float) -> Iterator[list[Item]]:
+        """The filled cells that the box (l, t, r, b) touches, in every size."""
+        if l != l or t != t or r != r or b != b:
+            return
+        if self.endless:
+            yield self.endless
+        finite = abs(l) < math.inf and abs(t) < math.inf and r < math.inf and b < math.inf
+        for size, cells in self.levels.values():
+            if not finite:
+                yield from cells.values()
+                continue
+            i0, i1 = math.floor(l / size), math.floor(r / size)
+            j0, j1 = math.floor(t / size), math.floor(b / size)
+            if i1 < i0 or j1 < j0:
+                continue
+            if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
+                for (i, j), filled in cells.items():
+                    if i0 <= i <= i1 and j0 <= j <= j1:
+                        yield filled
+                continue
+            get = cells.get
+            for i in range(i0, i1 + 1):
+                for j in range(j0, j1 + 1):
+                    entry = get((i, j))
+                    if entry:
+                        yield entry
+
+    def near(self, box: Box) -> Iterator[Item]:
+        """The boxes filed in cells that `box` touches (every box that overlaps it,
+        and some others); a box may come more than once."""
+        for entry in self._lists(box[0], box[1], box[2], box[3]):
+            yield from entry
+
+    def hit(self, box: Box) -> bool:
+        """Whether any box comes closer than EPS to sharing area with `box`."""
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        # The readable-label search's innermost test: plain loops for a box with
+        # finite edges that touches few cells, _lists for the rest.
+        floor = math.floor
+        try:
+            for size, cells in self.levels.values():
+                i0, i1 = floor(x0 / size), floor(x1 / size)
+                j0, j1 = floor(y0 / size), floor(y1 / size)
+                if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
+                    raise OverflowError
+                get = cells.get
+                for i in range(i0, i1 + 1):
+                    for j in range(j0, j1 + 1):
+                        found = get((i, j))
+                        if found:
+                            for b in found:
+                                if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                                    return True
+        except (OverflowError, ValueError):
+            return any(
+                b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
+                for entry in self._lists(x0, y0, x1, y1)
+                for b in entry
+            )
+        return any(b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1] for b in self.endless)
+
+    def collect(self, box: Box, out: set[Item]) -> None:
+        """Adds to `out` the boxes that overlap `box` (as overlaps says)."""
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        for entry in self._lists(x0, y0, x1, y1):
+            out.update(b for b in entry if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1])
+
+    def crossed_by(self, line: Segment) -> bool:
+        return any(crosses(line, b) for b in self.near(bounds(line)))
