@@ -33,28 +33,31 @@ def fixed_advance(advance: float = 0.55, ascent: float = 0.75, descent: float = 
 class Memoized:
     """Wraps a measurer and answers a repeated (text, font size) from a cache, for
     callers whose texts repeat: the engine itself measures every label anew, up to
-    four times. Errors are not cached. With `maxsize`, the least recently used
-    entries are dropped beyond that many."""
+    four times. Errors, and answers that are not a TextSize, are not cached; every
+    call gets a TextSize of its own, so a caller that changes one changes nothing
+    for the next. With `maxsize`, the least recently used entries are dropped
+    beyond that many."""
 
     def __init__(self, measure: Measurer, maxsize: int | None = None) -> None:
         self.measure = measure
         self.maxsize = maxsize
         self.hits = 0
         self.misses = 0
-        self._cache: OrderedDict[tuple[str, int], quillset.TextSize] = OrderedDict()
+        self._cache: OrderedDict[tuple[str, int], tuple[int, int, int]] = OrderedDict()
 
     def __call__(self, text: str, font_size: int) -> quillset.TextSize:
         key = (text, font_size)
-        size = self._cache.get(key)
-        if size is not None:
+        found = self._cache.get(key)
+        if found is not None:
             self.hits += 1
             self._cache.move_to_end(key)
-            return size
+            return quillset.TextSize(*found)
         size = self.measure(text, font_size)
         self.misses += 1
-        self._cache[key] = size
-        if self.maxsize is not None and len(self._cache) > self.maxsize:
-            self._cache.popitem(last=False)
+        if isinstance(size, quillset.TextSize):
+            self._cache[key] = (size.width, size.height, size.baseline)
+            if self.maxsize is not None and len(self._cache) > self.maxsize:
+                self._cache.popitem(last=False)
         return size
 
     def __len__(self) -> int:

@@ -5,17 +5,24 @@ from __future__ import annotations
 
 import functools
 import math
+import numbers
+import os
 from collections.abc import Callable, Iterable, Sequence
 from typing import Any, Literal
 
-import numpy as np
-from matplotlib.axes import Axes
-from matplotlib.backend_bases import RendererBase
-from matplotlib.figure import Figure
-from matplotlib.font_manager import FontProperties, font_scalings
-from matplotlib.lines import Line2D
-from matplotlib.text import Text
-from matplotlib.transforms import TransformedPatchPath
+from ._optional import missing
+
+try:
+    import numpy as np
+    from matplotlib.axes import Axes
+    from matplotlib.backend_bases import RendererBase
+    from matplotlib.figure import Figure
+    from matplotlib.font_manager import FontProperties, font_scalings
+    from matplotlib.lines import Line2D
+    from matplotlib.text import Text
+    from matplotlib.transforms import TransformedPatchPath
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.mpl", "matplotlib") from None
 
 import quillset
 
@@ -86,26 +93,76 @@ _FONT = {
 
 
 def font_size_points(fontsize: object) -> float:
-    """A font size as matplotlib users write it (a number of points or a named size
-    such as "small") in points, for label_points' `fontsize`."""
-    if isinstance(fontsize, bool) or not isinstance(fontsize, (int, float, str)):
+    """A font size as matplotlib users write it (a number of points, as a number or
+    a string, or a named size such as "small") in points, for label_points'
+    `fontsize`. Sizes below 1 point, which FreeType cannot draw (matplotlib draws
+    them at 1 point), are refused, whether given as numbers or as strings."""
+    if isinstance(fontsize, bool) or not isinstance(fontsize, (numbers.Real, str)):
         raise TypeError(
             "label_points: fontsize must be a number of points or a named size "
             f"such as 'small', not {type(fontsize).__name__}"
         )
     if isinstance(fontsize, str):
         try:
-            points = FontProperties(size=fontsize).get_size_in_points()
+            points = float(fontsize)
         except ValueError:
-            raise ValueError(
-                f"label_points: fontsize {fontsize!r} is not a named size "
-                f"({', '.join(str(k) for k in font_scalings if k)})"
-            ) from None
+            try:
+                points = FontProperties(size=fontsize).get_size_in_points()
+            except ValueError:
+                raise ValueError(
+                    f"label_points: fontsize {fontsize!r} is neither a number nor a named "
+                    f"size ({', '.join(str(k) for k in font_scalings if k)})"
+                ) from None
     else:
         points = float(fontsize)
     if not math.isfinite(points) or not 1.0 <= points <= 3000.0:
         raise ValueError(f"label_points: fontsize must be 1 to 3000 points, not {fontsize!r}")
     return points
+
+
+def font_properties(font: object) -> FontProperties:
+    """label_points' `font` as matplotlib's Text takes it: FontProperties, a family
+    name or fontconfig pattern (str), the path of a font file, or a dict of
+    FontProperties' keywords; None is the default font."""
+    if font is None:
+        return FontProperties()
+    if isinstance(font, FontProperties):
+        return font
+    if isinstance(font, str):
+        return FontProperties(font)
+    if isinstance(font, os.PathLike):
+        return FontProperties(fname=font)
+    if isinstance(font, dict):
+        return FontProperties(**font)
+    raise TypeError(
+        "label_points: font must be FontProperties, a family name, a font file's path "
+        f"or a dict of FontProperties keywords, not {type(font).__name__}"
+    )
+
+
+def _number(value: object, name: str) -> float:
+    """A finite real number (NaN passes through, to fail the caller's range check)."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"label_points: {name} must be a number, not {type(value).__name__}")
+    number = float(value)
+    if math.isinf(number):
+        raise ValueError(f"label_points: {name} must be finite, not {value!r}")
+    return number
+
+
+def label_texts(texts: Iterable[object]) -> list[str]:
+    """Texts as Axes.text takes them, in order (a pandas Series by position): any
+    object as its str(), None as an empty text. Bytes are refused: which encoding
+    they hold is the caller's to say."""
+    out = []
+    for i, text in enumerate(texts):
+        if isinstance(text, (bytes, bytearray)):
+            raise TypeError(
+                f"label_points: texts[{i}] is {type(text).__name__}: decode it to str "
+                "first (for example text.decode('utf-8'))"
+            )
+        out.append("" if text is None else str(text))
+    return out
 
 
 def _split_kwargs(
@@ -225,13 +282,12 @@ def label_points(
     label."""
     points_size = font_size_points(fontsize)
     base_size = round(points_size * TENTHS)
-    if max_distance is not None and not (math.isfinite(max_distance) and max_distance > 0):
+    if max_distance is not None and not _number(max_distance, "max_distance") > 0:
         raise ValueError(f"label_points: max_distance must be positive, not {max_distance!r}")
-    if not (math.isfinite(point_radius) and point_radius >= 0):
+    if not _number(point_radius, "point_radius") >= 0:
         raise ValueError(f"label_points: point_radius must be 0 or more, not {point_radius!r}")
-    prop, linespacing, draw_kwargs = _split_kwargs(
-        FontProperties() if font is None else font, text_kwargs
-    )
+    texts = label_texts(texts)
+    prop, linespacing, draw_kwargs = _split_kwargs(font_properties(font), text_kwargs)
     figure = ax.figure
     while not isinstance(figure, Figure):  # a subfigure: its parent holds the renderer
         figure = figure.figure
@@ -271,7 +327,7 @@ def label_points(
     )
 
     to_data = ax.transData.inverted()
-    artists = []
+    artists: list[Text] = []
     corners = []
     for i in placement.shown:
         box = placement.boxes[i]
@@ -286,42 +342,49 @@ def label_points(
     clip = draw_kwargs.pop("clip_path", None)
     if clip is None:
         clip = TransformedPatchPath(ax.patch)
-    for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
-        result = placement.results[i]
-        assert result is not None
-        drawn = fonts.get(result.fontSize)
-        if drawn is None:
-            drawn = fonts[result.fontSize] = prop.copy()
-            drawn.set_size(result.fontSize / TENTHS)
-        artists.append(
-            ax.text(
-                tx,
-                ty,
-                texts[i],
-                fontproperties=drawn,
-                ha="left",
-                va="top",
-                parse_math=False,
-                clip_path=clip,
-                **draw_kwargs,
+    lines: list[Line2D] = []
+    # A call completes or leaves the axes as it found them: an error or an
+    # interrupt while the artists are made takes back those made so far.
+    try:
+        for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
+            result = placement.results[i]
+            assert result is not None
+            drawn = fonts.get(result.fontSize)
+            if drawn is None:
+                drawn = fonts[result.fontSize] = prop.copy()
+                drawn.set_size(result.fontSize / TENTHS)
+            artists.append(
+                ax.text(
+                    tx,
+                    ty,
+                    texts[i],
+                    fontproperties=drawn,
+                    ha="left",
+                    va="top",
+                    parse_math=False,
+                    clip_path=clip,
+                    **draw_kwargs,
+                )
             )
-        )
-    lines = []
-    color = draw_kwargs.get("color", draw_kwargs.get("c", "0.3"))
-    for segment in placement.leaders.values():
-        (x0, y0), (x1, y1) = to_data.transform(
-            [
-                (frame.x0 + segment[0], frame.y1 - segment[1]),
-                (frame.x0 + segment[2], frame.y1 - segment[3]),
-            ]
-        )
-        line = Line2D(
-            [x0, x1], [y0, y1], linewidth=0.6, color=color, alpha=draw_kwargs.get("alpha")
-        )
-        # Not through Axes.plot: a line must not move the data limits, which
-        # autoscaling would turn into new view limits after the labels are placed.
-        ax.add_artist(line)
-        lines.append(line)
+        color = draw_kwargs.get("color", draw_kwargs.get("c", "0.3"))
+        for segment in placement.leaders.values():
+            (x0, y0), (x1, y1) = to_data.transform(
+                [
+                    (frame.x0 + segment[0], frame.y1 - segment[1]),
+                    (frame.x0 + segment[2], frame.y1 - segment[3]),
+                ]
+            )
+            line = Line2D(
+                [x0, x1], [y0, y1], linewidth=0.6, color=color, alpha=draw_kwargs.get("alpha")
+            )
+            # Not through Axes.plot: a line must not move the data limits, which
+            # autoscaling would turn into new view limits after the labels are placed.
+            ax.add_artist(line)
+            lines.append(line)
+    except BaseException:
+        for artist in [*artists, *lines]:
+            artist.remove()
+        raise
 
     def figures() -> Readability:
         # What a reader sees: the texts' exact extents, not the whole pixels reserved.

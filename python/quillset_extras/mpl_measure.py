@@ -15,10 +15,15 @@ from __future__ import annotations
 import math
 from dataclasses import dataclass
 
-from matplotlib import ft2font
-from matplotlib.backend_bases import RendererBase
-from matplotlib.backends.backend_agg import get_hinting_flag
-from matplotlib.font_manager import FontProperties, fontManager, get_font
+from ._optional import missing
+
+try:
+    from matplotlib import ft2font
+    from matplotlib.backend_bases import RendererBase
+    from matplotlib.backends.backend_agg import get_hinting_flag
+    from matplotlib.font_manager import FontProperties, fontManager, get_font
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.mpl_measure", "matplotlib") from None
 
 import quillset
 
@@ -27,6 +32,10 @@ _SUBPIXELS = 64.0
 
 # Ligature status of a character pair per font file: shaping does not depend on size.
 _merges: dict[str, dict[str, bool]] = {}
+# The most entries of one cache of character pairs, glyphs or measured texts: a
+# full cache starts again empty, so random text costs time, never unbounded memory.
+_MOST_ENTRIES = 1 << 16
+_MOST_TEXTS = 1 << 20
 
 
 @dataclass(frozen=True)
@@ -51,7 +60,6 @@ class _Face:
         self.renderer_dpi = renderer_dpi
         self.flags: ft2font.LoadFlags = get_hinting_flag()  # type: ignore[no-untyped-call]
         self.glyphs: dict[str, tuple[int, int, int, int] | None] = {}
-        self.indices: dict[str, int] = {}
         self.kerning: dict[str, int] = {}
         self.merges = _merges.setdefault(str(self.font.fname), {})
         self.kerns = bool(self.font.face_flags & ft2font.FaceFlags.KERNING)
@@ -88,6 +96,8 @@ class _Face:
         character that the font lacks."""
         if char in self.glyphs:
             return self.glyphs[char]
+        if len(self.glyphs) >= _MOST_ENTRIES:
+            self.glyphs.clear()
         self._select()
         index = self.font.get_char_index(ord(char))
         found = None
@@ -101,6 +111,8 @@ class _Face:
     def _merged(self, pair: str) -> bool:
         merged = self.merges.get(pair)
         if merged is None:
+            if len(self.merges) >= _MOST_ENTRIES:
+                self.merges.clear()
             self._select()
             merged = self.merges[pair] = len(self.font.set_text(pair, 0.0, self.flags)) != 2
         return merged
@@ -108,6 +120,8 @@ class _Face:
     def _kern(self, pair: str, left: int, right: int) -> int:
         found = self.kerning.get(pair)
         if found is None:
+            if len(self.kerning) >= _MOST_ENTRIES:
+                self.kerning.clear()
             self._select()
             found = self.kerning[pair] = self.font.get_kerning(
                 left,  # type: ignore[arg-type]
@@ -164,7 +178,8 @@ class FontMeasurer:
     not parsed: it is measured and must be drawn as plain text.
 
     As a measuring callable it answers the extent rounded up to whole pixels:
-    width, ascent of the first line, and the rest of the height below it."""
+    width, ascent of the first line, and the rest of the height below it. Its
+    caches are bounded: texts beyond a million start them again."""
 
     def __init__(
         self,
@@ -184,7 +199,7 @@ class FontMeasurer:
         renderer_dpi = dpi if renderer is None else float(getattr(renderer, "dpi", dpi))
         self._renderer_dpi = renderer_dpi
         self._faces: dict[int, _Face] = {}
-        self._cache: dict[tuple[str, int], quillset.TextSize] = {}
+        self._cache: dict[tuple[str, int], tuple[int, int, int]] = {}
 
     def face(self, size: int) -> _Face:
         found = self._faces.get(size)
@@ -221,9 +236,12 @@ class FontMeasurer:
         found = self._cache.get(key)
         if found is None:
             extent = self.extent(text, size)
-            found = self._cache[key] = quillset.TextSize(
+            if len(self._cache) >= _MOST_TEXTS:
+                self._cache.clear()
+            found = self._cache[key] = (
                 math.ceil(extent.width),
                 math.ceil(extent.ascent),
                 math.ceil(extent.height - extent.ascent),
             )
-        return found
+        # A TextSize of its own for every caller: callers may change it.
+        return quillset.TextSize(*found)

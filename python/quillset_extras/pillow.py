@@ -6,7 +6,12 @@ import math
 import os
 from collections.abc import Iterable
 
-from PIL import Image, ImageDraw, ImageFont
+from ._optional import missing
+
+try:
+    from PIL import Image, ImageDraw, ImageFont
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.pillow", "pillow") from None
 
 import quillset
 

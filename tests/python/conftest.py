@@ -1,3 +1,5 @@
+import os
+import pathlib
 import subprocess
 import sys
 
@@ -31,9 +33,16 @@ def engine(measure):
 
 @pytest.fixture
 def run_python():
-    """Runs a snippet in a fresh interpreter (this one by default)."""
+    """Runs a snippet in a fresh interpreter (this one by default) that imports
+    quillset and the companion from where this one does, unless given its own env."""
+    paths = [
+        os.path.dirname(os.path.abspath(quillset.__file__)),
+        str(pathlib.Path(__file__).resolve().parents[2] / "python"),
+        os.environ.get("PYTHONPATH", ""),
+    ]
 
     def run(code, python=sys.executable, **kwargs):
+        kwargs.setdefault("env", {**os.environ, "PYTHONPATH": os.pathsep.join(paths)})
         return subprocess.run(
             [python, "-c", code], capture_output=True, text=True, timeout=120, **kwargs
         )
