@@ -34,7 +34,7 @@ _SUBPIXELS = 64.0
 _merges: dict[str, dict[str, bool]] = {}
 # The most entries of one cache of character pairs, glyphs or measured texts: a
 # full cache starts again empty, so random text costs time, never unbounded memory.
-_MOST_ENTRIES = 1 << 16
+_MOST_ENTRIES = 1 << 17
 _MOST_TEXTS = 1 << 20
 
 
