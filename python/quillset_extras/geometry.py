@@ -1,4 +1,5 @@
-"""Boxes and segments on a canvas, and an index that finds the boxes near a box.
+"""Boxes and segments on a canvas, and indexes that find the boxes near a box and
+the segments that cross one.
 
 Plain Python, no numpy: the quality figures and the readable-label search both
 use it. Boxes are (left, top, right, bottom) with y growing downward; a tuple
@@ -55,6 +56,23 @@ def bounds(line: Segment) -> Box:
     """The smallest box that holds the segment."""
     x0, y0, x1, y1 = line
     return (min(x0, x1), min(y0, y1), max(x0, x1), max(y0, y1))
+
+
+def inside(box: Box, width: float, height: float) -> bool:
+    """Whether the box lies wholly on a `width` x `height` canvas."""
+    return box[0] >= 0.0 and box[1] >= 0.0 and box[2] <= width and box[3] <= height
+
+
+def apart(box: Box, gap: float) -> Box:
+    """The box with the room it keeps free on its left and right: texts side by
+    side that come closer than that read as one."""
+    return (box[0] - gap, box[1], box[2] + gap, box[3])
+
+
+def leader_line(point: tuple[float, float], box: Box) -> Segment:
+    """From the point to the nearest point of the box."""
+    x, y = point
+    return (x, y, min(max(x, box[0]), box[2]), min(max(y, box[1]), box[3]))
 
 
 class BoxIndex[Item: Boxlike]:
@@ -164,3 +182,21 @@ class BoxIndex[Item: Boxlike]:
 
     def crossed_by(self, line: Segment) -> bool:
         return any(crosses(line, b) for b in self.near(bounds(line)))
+
+
+class LineIndex:
+    """A growing set of segments that answers "does any cross this box"."""
+
+    def __init__(self, cell: float) -> None:
+        self.index = BoxIndex[Box](cell)
+        self.lines: dict[Box, list[Segment]] = {}
+
+    def add(self, line: Segment) -> None:
+        extent = bounds(line)
+        self.index.add(extent)
+        self.lines.setdefault(extent, []).append(line)
+
+    def cross(self, box: Box) -> bool:
+        return any(
+            crosses(line, box) for extent in self.index.near(box) for line in self.lines[extent]
+        )

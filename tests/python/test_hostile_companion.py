@@ -50,7 +50,7 @@ def test_leader_reach_beyond_the_canvas_costs_nothing_more(run_python):
         def run(reach):
             p = place_readable(300, 200, points, texts, fixed_advance(), 10, radius=2,
                                overlap="hide", leaders=True, max_distance=reach)
-            return p.shown, p.leaders
+            return p.shown, p.leader_lines
         print(run(1e300) == run(math.hypot(300, 200)) == run(1e7))
         """
     )

@@ -18,13 +18,12 @@ from PIL import Image, ImageDraw  # noqa: E402
 import quillset  # noqa: E402
 from quillset_extras import fixed_advance  # noqa: E402
 from quillset_extras.geometry import BoxIndex, crosses, overlaps  # noqa: E402
+from quillset_extras.grids import Coverage, MarkerIndex  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
 from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
 from quillset_extras.quality import is_fallback, overlapping_boxes, readability  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
-    _Dots,
-    _Pixels,
     choose_readable,
     place_readable,
     priority_order,
@@ -393,11 +392,11 @@ def test_place_readable_without_matplotlib():
         )
         shown = [placed.boxes[i] for i in placed.shown]
         figures = readability(
-            shown, placed.markers, 400, 300, leaders=list(placed.leaders.values())
+            shown, placed.markers, 400, 300, leaders=list(placed.leader_lines.values())
         )
         assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
         assert all(placed.results[i] is None for i in placed.hidden)
-        for i, line in placed.leaders.items():
+        for i, line in placed.leader_lines.items():
             assert (line[0], line[1]) == points[i]
             assert not any(crosses(line, b) for k, b in zip(placed.shown, shown) if k != i)
 
@@ -461,9 +460,11 @@ def test_important_label_in_a_crowd_goes_before_small_ones_beside_it():
         300, 200, points, texts, fixed_advance(), 12, radius=1, overlap="hide",
         priority=priority, leaders=True,
     )  # fmt: skip
-    assert centre in placed.leaders
+    assert centre in placed.leader_lines
     shown = [placed.boxes[i] for i in placed.shown]
-    figures = readability(shown, placed.markers, 300, 200, leaders=list(placed.leaders.values()))
+    figures = readability(
+        shown, placed.markers, 300, 200, leaders=list(placed.leader_lines.values())
+    )
     assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
 
 
@@ -510,7 +511,7 @@ def test_dots_answer_as_the_plain_cells(width, height, count, radius):
     # Turned inside out, and far off the canvas (where label_points puts points
     # that are not finite).
     markers += [(9.0, 9.0, 7.0, 7.0), (-1e9, -1e9, -1e9, -1e9), (-1e9, 5.0, 1e9, 6.0)]
-    dots, plain = _Dots(12.0, markers, width, height), BoxIndex(12.0)
+    dots, plain = MarkerIndex(12.0, markers, width, height), BoxIndex(12.0)
     for box in markers:
         plain.add(box)
     queries = []
@@ -551,7 +552,7 @@ def test_pixels_sort_boxes_as_overlaps_says(width, height, radius):
         x, y = coordinate(width), coordinate(height)
         marked.append((x - radius, y - radius, x + radius, y + rng.choice([radius, 12.0])))
     marked += [(-1e9, -1e9, -1e9, -1e9), (-1e9, 5.0, 1e9, 6.0), (math.nan, 0.0, 1.0, 1.0)]
-    pixels = _Pixels(width, height)
+    pixels = Coverage(width, height)
     pixels.mark(marked)
     queries = []
     for _ in range(4000):
@@ -563,7 +564,7 @@ def test_pixels_sort_boxes_as_overlaps_says(width, height, radius):
         for gap in (0.0, 0.009, 0.011):
             queries.append((right + gap, top, right + gap + 5.0, bottom))
     queries = [q for q in queries if q[0] >= 0 and q[1] >= 0 and q[2] <= width and q[3] <= height]
-    held, free = pixels.sort(*(np.array(v) for v in zip(*queries, strict=True)))
+    held, free = pixels.classify(*(np.array(v) for v in zip(*queries, strict=True)))
     truth = [any(overlaps(q, b) for b in marked[:-1]) for q in queries]
     assert all(t for t, h in zip(truth, held, strict=True) if h)
     assert not any(t for t, f in zip(truth, free, strict=True) if f)
@@ -609,5 +610,5 @@ def test_default_leaders_reach_at_most_a_fifth_of_the_canvas():
         200, 150, points, [f"n{i}" for i in range(120)], fixed_advance(), 9, radius=1,
         overlap="hide", leaders=True,
     )  # fmt: skip
-    lengths = [math.hypot(s[2] - s[0], s[3] - s[1]) for s in placed.leaders.values()]
+    lengths = [math.hypot(s[2] - s[0], s[3] - s[1]) for s in placed.leader_lines.values()]
     assert lengths and max(lengths) <= 0.2 * 200 + 1

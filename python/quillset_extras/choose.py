@@ -1,0 +1,111 @@
+"""Which placed labels to draw: every drawn text can be read, the more important
+labels first."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Iterable, Sequence
+
+from ._optional import missing
+
+try:
+    import numpy as np
+    from numpy.typing import ArrayLike
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.choose", "pillow") from None
+
+from .geometry import Box, BoxIndex, LineIndex, Segment, apart, inside
+
+
+def choose_readable(
+    boxes: Sequence[Box | None],
+    order: Iterable[int],
+    markers: Sequence[Box] | BoxIndex[Box],
+    width: float,
+    height: float,
+    *,
+    drawn: Sequence[Box] = (),
+    lines: Sequence[Segment | None] | None = None,
+    drawn_lines: Sequence[Segment] = (),
+    cell: float = 32.0,
+    gap: float = 0.0,
+) -> list[int]:
+    """The labels to draw so that every drawn text can be read.
+
+    Labels are taken in `order`, most important first, and label i is kept when
+    its box lies inside the canvas, overlaps no box of a label kept before, no
+    marker (its own point's included) and no text already drawn.
+
+    Parameters
+    ----------
+    boxes : sequence of (left, top, right, bottom) or None
+        Where each label's text would be drawn (see text_box); None for a label
+        without a place.
+    order : iterable of int
+        The labels to consider, most important first.
+    markers : sequence of boxes, or BoxIndex
+        Boxes that no text may overlap.
+    width, height : float
+        The canvas.
+    drawn : sequence of boxes, default: ()
+        Texts already on the canvas.
+    lines : sequence of segments or None, default: None
+        lines[i] is label i's leader line (or None): a kept label's line then
+        crosses no kept or drawn text but its own, and no kept line nor any of
+        `drawn_lines` crosses its text.
+    drawn_lines : sequence of segments, default: ()
+        Leader lines already on the canvas.
+    cell : float, default: 32.0
+        Cell size of the indexes, about a label's size.
+    gap : float, default: 0.0
+        Room that texts keep free on their left and right, so that two texts side
+        by side do not read as one.
+
+    Returns
+    -------
+    list of int
+        The kept labels, in the order in which they were taken.
+    """
+    taken = BoxIndex[Box](cell)
+    for text in drawn:
+        taken.add(apart(text, gap))
+    if isinstance(markers, BoxIndex):
+        obstacles = markers
+    else:
+        obstacles = BoxIndex[Box](cell)
+        for marker in markers:
+            obstacles.add(marker)
+    kept_lines = LineIndex(cell)
+    for line in drawn_lines:
+        kept_lines.add(line)
+    kept = []
+    for i in order:
+        box = boxes[i]
+        if box is None or not inside(box, width, height):
+            continue
+        if taken.hit(box) or obstacles.hit(box):
+            continue
+        leader = None if lines is None else lines[i]
+        if kept_lines.cross(box) or (leader is not None and taken.crossed_by(leader)):
+            continue
+        taken.add(apart(box, gap))
+        if leader is not None:
+            kept_lines.add(leader)
+        kept.append(i)
+    return kept
+
+
+def priority_order(count: int, priority: ArrayLike | None) -> list[int]:
+    """Indices from the most important to the least: larger priority first, ties
+    (and everything when `priority` is None) in input order."""
+    if priority is None:
+        return list(range(count))
+    array = np.asarray(priority, dtype=float)
+    if array.ndim != 1:
+        raise ValueError(f"priority must hold one number per point, not {array.ndim} axes")
+    values: list[float] = array.tolist()
+    if len(values) != count:
+        raise ValueError(f"{count} points but {len(values)} priorities")
+    if any(math.isnan(v) for v in values):
+        raise ValueError("priority holds NaN")
+    return sorted(range(count), key=lambda i: -values[i])

@@ -1,0 +1,115 @@
+"""The companion's way into the engine: one engine per round of labels and
+obstacles, measured through one cache, and the engine's own rules that the
+companion must agree with (object boxes, anchor rooms, the sizes it measures).
+
+Obstacles reach the engine as labels whose measured box has zero size at their
+object: candidates of the real labels that cover the object pay for it, while the
+obstacle itself overlaps nothing. Unlike the fallback box at the canvas origin,
+such boxes do not all share one grid cell.
+"""
+
+from __future__ import annotations
+
+import math
+from array import array
+from collections.abc import Sequence
+from typing import Any
+
+import quillset
+
+from .geometry import Box
+from .measure import Measurer
+from .quality import is_fallback, object_box
+
+# The text of an obstacle; no label may use it.
+OBSTACLE = "\x00quillset-obstacle\x00"
+_OBSTACLE_SIZE = 9
+# The engine measures a label at its base size and at smaller tiers down to this
+# share of it, never below SMALLEST_SIZE; candidates keep sizes in 16 bits.
+SMALLEST_SCALE = 0.75
+SMALLEST_SIZE = 9
+LARGEST_SIZE = 32767
+
+CONFIG_FIELDS = tuple(name for name in vars(quillset.LayoutConfig) if not name.startswith("_"))
+"""The fields of LayoutConfig, as the module defines them."""
+
+
+def config_copy(config: quillset.LayoutConfig, **changes: Any) -> quillset.LayoutConfig:
+    """A new LayoutConfig with the fields of `config`, then `changes`."""
+    copy = quillset.LayoutConfig()
+    for name in CONFIG_FIELDS:
+        setattr(copy, name, changes[name] if name in changes else getattr(config, name))
+    return copy
+
+
+def smallest_size(font_size: int) -> int:
+    """A lower bound of the smallest size at which the engine measures a label of
+    `font_size`."""
+    return max(min(font_size, SMALLEST_SIZE), math.floor(font_size * SMALLEST_SCALE))
+
+
+class EngineRound:
+    """One engine for one round: labels under keys of the caller's, and obstacles."""
+
+    def __init__(
+        self, width: int, height: int, measure: Measurer, config: quillset.LayoutConfig
+    ) -> None:
+        zero = quillset.TextSize(-2 * config.paddingX, -2 * config.paddingY, 0)
+
+        def route(text: str, size: int) -> quillset.TextSize:
+            return zero if text == OBSTACLE else measure(text, size)
+
+        self.engine = quillset.Quillset(width, height, route, config)
+        self.keys: list[int] = []
+
+    def label(self, key: int, box: Box, text: str, size: int) -> None:
+        self.engine.add(*box, text, size)
+        self.keys.append(key)
+
+    def obstacle(self, box: Box) -> None:
+        self.engine.add(*box, OBSTACLE, _OBSTACLE_SIZE)
+        self.keys.append(-1)
+
+    def solve(self) -> dict[int, quillset.LayoutResult]:
+        """The result of every label, by key."""
+        self.engine.solve()
+        return {k: r for k, r in zip(self.keys, self.engine.layout()) if k >= 0}
+
+
+def object_boxes(boxes: Sequence[Box]) -> list[Box]:
+    """object_box of each box, in one conversion to single precision."""
+    flat = array("f", [v for box in boxes for v in box])
+    out = []
+    floor, ceil = math.floor, math.ceil
+    for k, box in enumerate(boxes):
+        l, t, r, b = flat[4 * k : 4 * k + 4]
+        if r - l < 2.0 or b - t < 2.0:  # the engine widens it first
+            out.append(object_box(*box))
+        else:
+            out.append((floor(l), floor(t), ceil(r), ceil(b)))
+    return out
+
+
+def anchor_rooms(obj: Box, w: float, h: float, pad_x: float, pad_y: float) -> list[Box]:
+    """Text boxes of w x h at the engine's four anchors of the object box, in its
+    order (above, right, below, left): above and below from the object's left
+    edge, right and left from its top edge."""
+    x0, y0, x1, y1 = obj
+    bx, by = x0 + pad_x, y0 + pad_y
+    return [
+        (bx, y0 - pad_y - h, bx + w, y0 - pad_y),
+        (x1 + pad_x, by, x1 + pad_x + w, by + h),
+        (bx, y1 + pad_y, bx + w, y1 + pad_y + h),
+        (x0 - pad_x - w, by, x0 - pad_x, by + h),
+    ]
+
+
+def text_box(result: quillset.LayoutResult, size: quillset.TextSize) -> Box | None:
+    """Where the text of a placed label is drawn: its box inside the padding,
+    `size` being what the measurer answered at the result's font size. None for a
+    label that found no place."""
+    if is_fallback(result):
+        return None
+    left = result.left + result.padding_x
+    top = result.top + result.padding_y
+    return (left, top, left + size.width, top + size.height + size.baseline)

@@ -1,0 +1,180 @@
+"""Grids over the canvas that answer many "does this box overlap a marker" questions
+at once or in constant time: summed tables of the squares that boxes reach into.
+
+They answer exactly what BoxIndex and overlaps answer, only faster for the cases
+they settle; BoxIndex answers the rest.
+"""
+
+from __future__ import annotations
+
+import math
+import operator
+from array import array
+from collections.abc import Iterable, Sequence
+from itertools import accumulate
+
+from ._optional import missing
+
+try:
+    import numpy as np
+    from numpy.typing import NDArray
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.grids", "pillow") from None
+
+from .geometry import EPS, Box, BoxIndex
+
+Floats = NDArray[np.float64]
+Ints = NDArray[np.int64]
+Bools = NDArray[np.bool_]
+
+# The most squares of MarkerIndex's counts, per marker and in all: building them takes
+# time in the number of squares, so few markers get squares of 2, 4, ... units.
+_SQUARES_PER_MARKER = 16
+_MOST_SQUARES = 1 << 22
+
+
+class MarkerIndex(BoxIndex[Box]):
+    """The markers: a BoxIndex with, over the canvas cut in squares, two tables of
+    counts summed from the top left (built once; no boxes are added afterwards).
+    One counts the squares that some marker reaches into: a box that, widened by
+    the overlap margin, reaches no such square overlaps no marker. The
+    other counts markers by the square of their top left corner: a box that wholly
+    holds such a square overlaps that marker. hit answers those two cases from
+    four sums each and looks at the cells for the rest."""
+
+    def __init__(self, cell: float, boxes: Sequence[Box], width: float, height: float) -> None:
+        super().__init__(cell)
+        # A power of two, so that dividing by it is exact.
+        s = 1.0
+        most = min(max(4096, _SQUARES_PER_MARKER * len(boxes)), _MOST_SQUARES)
+        while (max(width, 0.0) / s + 2.0) * (max(height, 0.0) / s + 2.0) > most:
+            s *= 2.0
+        nx, ny = int(max(width, 0.0) // s) + 1, int(max(height, 0.0) // s) + 1
+        self.side, self.inverse = s, 1.0 / s
+        self.right, self.bottom = nx * s, ny * s
+        # Reach: +1/-1 at the corners of each reached range, summed twice below.
+        change = [[0] * (nx + 1) for _ in range(ny + 1)]
+        corners = [[0] * nx for _ in range(ny)]
+        for box in boxes:
+            self.add(box)
+            l, t, r, b = box  # finite: add has floored them
+            i0, i1 = math.floor(min(l, r) / s), math.floor(max(l, r) / s)
+            j0, j1 = math.floor(min(t, b) / s), math.floor(max(t, b) / s)
+            i0, i1 = min(max(i0, 0), nx - 1), min(max(i1, 0), nx - 1)
+            j0, j1 = min(max(j0, 0), ny - 1), min(max(j1, 0), ny - 1)
+            change[j0][i0] += 1
+            change[j0][i1 + 1] -= 1
+            change[j1 + 1][i0] -= 1
+            change[j1 + 1][i1 + 1] += 1
+            if l <= r and t <= b and 0.0 <= l < nx * s and 0.0 <= t < ny * s:
+                corners[int(t // s)][int(l // s)] += 1
+        column = [0] * (nx + 1)
+        reached = []
+        for row in change[:ny]:
+            column = list(map(operator.add, column, row))
+            reached.append(list(accumulate(column[:nx])))
+        self.reach = self._summed(reached, nx)
+        self.corners = self._summed(corners, nx)
+
+    @staticmethod
+    def _summed(rows: Sequence[Sequence[int]], n: int) -> list[array[int]]:
+        """table[j][i]: the sum of rows[0 .. j-1][0 .. i-1]."""
+        above = array("q", bytes(8 * (n + 1)))
+        table = [above]
+        for row in rows:
+            above = array("q", map(operator.add, above, accumulate(map(bool, row), initial=0)))
+            table.append(above)
+        return table
+
+    def hit(self, box: Box) -> bool:
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        # Within (-side, nx * side) int() of a coordinate over the side is its
+        # square's floor clamped to 0 (the side is a power of two: exact). Boxes
+        # reaching further, turned inside out or NaN go to the cells.
+        if -self.side < x0 <= x1 < self.right and -self.side < y0 <= y1 < self.bottom:
+            inv = self.inverse
+            i0, i1, j0, j1 = int(x0 * inv), int(x1 * inv) + 1, int(y0 * inv), int(y1 * inv) + 1
+            t = self.reach
+            if t[j1][i1] - t[j0][i1] - t[j1][i0] + t[j0][i0] == 0:
+                return False
+            # The squares wholly inside the box.
+            i0, i1 = int(box[0] * inv) + 1, int(box[2] * inv)
+            j0, j1 = int(box[1] * inv) + 1, int(box[3] * inv)
+            if i0 < i1 and j0 < j1:
+                t = self.corners
+                if t[j1][i1] - t[j0][i1] - t[j1][i0] + t[j0][i0] > 0:
+                    return True
+        return super().hit(box)
+
+
+# The most squares of a Coverage grid.
+_MOST_PIXELS = 1 << 22
+
+
+class Coverage:
+    """Which squares of a canvas some box reaches into, widened by the overlap
+    margin, kept as a numpy grid (squares of one unit, or of 2, 4, ... on huge
+    canvases), to sort many boxes at once: a box that wholly holds a marked square
+    overlaps the box that marked it, and a box that, widened by the margin, meets
+    no marked square overlaps none of the boxes (as overlaps says). Squares one
+    beyond each edge of the canvas are kept too."""
+
+    def __init__(self, width: float, height: float) -> None:
+        side = 1.0
+        while (width / side + 3.0) * (height / side + 3.0) > _MOST_PIXELS:
+            side *= 2.0
+        self.side = side
+        # Squares -1 .. last in each direction, at index square + 1.
+        self.last_x, self.last_y = math.ceil(width / side), math.ceil(height / side)
+        self.marks = np.zeros((self.last_y + 2, self.last_x + 2), np.int32)
+        self.table: Ints | None = None  # the marks summed from the top left
+
+    def copy(self) -> Coverage:
+        copy = Coverage.__new__(Coverage)
+        copy.side, copy.last_x, copy.last_y = self.side, self.last_x, self.last_y
+        copy.marks, copy.table = self.marks.copy(), None
+        return copy
+
+    def mark(self, boxes: Iterable[Box]) -> None:
+        s, marks = self.side, self.marks
+        for l, t, r, b in boxes:
+            if not (
+                math.isfinite(l) and math.isfinite(t) and math.isfinite(r) and math.isfinite(b)
+            ):
+                continue
+            i0 = max(math.floor((l - EPS) / s), -1)
+            i1 = min(math.ceil((r + EPS) / s) - 1, self.last_x)
+            j0 = max(math.floor((t - EPS) / s), -1)
+            j1 = min(math.ceil((b + EPS) / s) - 1, self.last_y)
+            if i0 <= i1 and j0 <= j1:
+                marks[j0 + 1 : j1 + 2, i0 + 1 : i1 + 2] = 1
+        self.table = None
+
+    def classify(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> tuple[Bools, Bools]:
+        """For boxes on the canvas, given by the arrays of their edges: which
+        surely overlap a marked box, and which surely overlap none."""
+        table = self.table
+        if table is None:
+            table = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int64)
+            table[1:, 1:] = self.marks.cumsum(0).cumsum(1)
+            self.table = table
+        s = self.side
+
+        def count(i0: Ints, i1: Ints, j0: Ints, j1: Ints) -> Ints:
+            # Marked squares i0 .. i1 by j0 .. j1 (inclusive; none when empty).
+            found = table[j1 + 2, i1 + 2] - table[j0 + 1, i1 + 2] - table[j1 + 2, i0 + 1]
+            found += table[j0 + 1, i0 + 1]
+            return np.where((i0 <= i1) & (j0 <= j1), found, 0)
+
+        def squares(v: Floats) -> Ints:
+            return np.floor(v).astype(np.int64)
+
+        held = count(
+            squares(np.ceil(x0 / s)), squares(np.floor(x1 / s)) - 1,
+            squares(np.ceil(y0 / s)), squares(np.floor(y1 / s)) - 1,
+        )  # fmt: skip
+        touched = count(
+            squares((x0 - EPS) / s), squares((x1 + EPS) / s),
+            squares((y0 - EPS) / s), squares((y1 + EPS) / s),
+        )  # fmt: skip
+        return held > 0, touched == 0
