@@ -9,7 +9,7 @@ setup:
 	@tools/setup.sh
 
 demo: setup
-	@PYTHONPATH=build:python $(PY) demo/demo.py
+	@$(PY) demo/demo.py
 
 test: setup test-native test-python lint test-wheel
 
@@ -73,7 +73,7 @@ valgrind:
 
 # Readability on real datasets beside textalloc and adjustText (bench/readability.py;
 # a few minutes, READABILITY_ARGS=--quick for seconds), and the gallery's pictures
-# (docs/gallery/make.py). Both install bench/requirements-readability.txt first.
+# (bench/gallery.py, into docs/gallery). Both install bench/requirements-readability.txt first.
 $(VENV)/.readability: bench/requirements-readability.txt | setup
 	@$(PY) -m pip install --quiet --disable-pip-version-check -r $<
 	@touch $@
@@ -82,4 +82,4 @@ readability: setup $(VENV)/.readability
 	@$(PY) bench/readability.py $(READABILITY_ARGS)
 
 gallery: setup $(VENV)/.readability
-	@$(PY) docs/gallery/make.py $(GALLERY_ARGS)
+	@$(PY) bench/gallery.py $(GALLERY_ARGS)

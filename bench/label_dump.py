@@ -25,12 +25,20 @@ import matplotlib
 
 matplotlib.use("Agg")
 
-import readability as rb  # noqa: E402
+import methods  # noqa: E402
+import sample_data as ds  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.text import Text  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 FORMS = ("allow", "hide", "hide+leaders", "hide+leaders far")
+
+
+def use_source_tree() -> None:
+    """Imports quillset from this checkout's build/ and the companion from its
+    python/, whichever checkout the environment would import otherwise."""
+    for extra in ("python", "build"):
+        sys.path.insert(0, str(ROOT / extra))
 
 
 def text_record(text: Text) -> list[Any]:
@@ -46,7 +54,7 @@ def text_record(text: Text) -> list[Any]:
 
 def line_record(line: Line2D) -> list[list[str]]:
     xs, ys = line.get_data()
-    return [[float(v).hex() for v in xs], [float(v).hex() for v in ys]]  # type: ignore[union-attr]
+    return [[float(v).hex() for v in xs], [float(v).hex() for v in ys]]  # type: ignore[union-attr,arg-type]
 
 
 def result_record(res: Any) -> dict[str, Any]:
@@ -59,12 +67,12 @@ def result_record(res: Any) -> dict[str, Any]:
 
 
 def datasets(quick: bool) -> dict[str, Any]:
-    loaders: dict[str, Callable[[], rb.Dataset]] = {
-        "gapminder": rb.gapminder,
-        "airports": rb.us_airports,
-        "cars": rb.cars,
-        "europe": rb.europe,
-        "south-america": rb.south_america,
+    loaders: dict[str, Callable[[], ds.Dataset]] = {
+        "gapminder": ds.gapminder,
+        "airports": ds.us_airports,
+        "cars": ds.cars,
+        "europe": ds.europe,
+        "south-america": ds.south_america,
     }
     out: dict[str, Any] = {}
     for key, load in loaders.items():
@@ -72,10 +80,10 @@ def datasets(quick: bool) -> dict[str, Any]:
         if quick:
             data = data.head(300)
         for form in FORMS:
-            fig, ax = rb.new_axes(data, key)
+            fig, ax = methods.new_axes(data, key)
             captured: list[Any] = []
             with recording(captured):
-                rb.run_quillset(ax, data, form)
+                methods.run_quillset(ax, data, form)
             out[f"{key} {form}"] = result_record(captured[0])
             print(f"{key} {form}: {len(captured[0].shown)} shown", flush=True)
     return out
@@ -97,10 +105,10 @@ class recording:
             self.into.append(res)
             return res
 
-        mpl.label_points = label_points  # type: ignore[assignment]
+        mpl.label_points = label_points
 
     def __exit__(self, *exc: object) -> None:
-        self.module.label_points = self.original  # type: ignore[method-assign]
+        self.module.label_points = self.original
 
 
 def examples(quick: bool) -> dict[str, Any]:
@@ -150,7 +158,7 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     if args.command == "compare":
         return compare(json.loads(args.a.read_text()), json.loads(args.b.read_text()))
-    rb.use_source_tree()
+    use_source_tree()
     found = datasets(args.quick)
     found.update(examples(args.quick))
     args.out.write_text(json.dumps(found, sort_keys=True) + "\n")

@@ -3,11 +3,8 @@ and a deterministic measuring function for runs that need no font at all."""
 
 from __future__ import annotations
 
-import math
 import random
-from collections.abc import Sequence
 
-import quillset
 from quillset_extras import fixed_advance
 
 Item = tuple[float, float, float, float, str, int]
@@ -43,44 +40,3 @@ def make_scene(
         text = rng.choice(WORDS) + ("" if rng.random() < 0.7 else f" {i}")
         items.append((x, y, x + w, y + h, text, rng.choice((10, 12, 12, 14, 16))))
     return width, height, items
-
-
-def object_boxes(items: Sequence[Item]) -> list[tuple[int, int, int, int]]:
-    """The object boxes as the engine normalises them (at least 2 units, whole units)."""
-    boxes = []
-    for l, t, r, b, *_ in items:
-        if r - l < 2.0:
-            c = (l + r) * 0.5
-            l, r = c - 1.0, c + 1.0
-        if b - t < 2.0:
-            c = (t + b) * 0.5
-            t, b = c - 1.0, c + 1.0
-        boxes.append((math.floor(l), math.floor(t), math.ceil(r), math.ceil(b)))
-    return boxes
-
-
-def _overlaps(a: Sequence[float], b: Sequence[float]) -> bool:
-    return b[2] > a[0] and a[2] > b[0] and b[3] > a[1] and a[3] > b[1]
-
-
-def quality(results: Sequence[quillset.LayoutResult], items: Sequence[Item]) -> dict[str, int]:
-    """Label-label overlapping pairs, label-object overlapping pairs, labels on a
-    smaller font tier and labels on the fallback (zero-size) candidate, counted by
-    brute force (quillset_extras.quality does the same by a sweep)."""
-    boxes = [(r.left, r.top, r.left + r.width, r.top + r.height) for r in results]
-    placed = [b for b in boxes if b[2] > b[0] and b[3] > b[1]]
-    label_label = sum(
-        _overlaps(placed[i], placed[j])
-        for i in range(len(placed))
-        for j in range(i + 1, len(placed))
-    )
-    objects = object_boxes(items)
-    label_object = sum(_overlaps(b, o) for b in placed for o in objects)
-    smaller = sum(r.fontSize != item[5] for r, item in zip(results, items) if r.width > 0)
-    fallback = len(boxes) - len(placed)
-    return {
-        "label-label": label_label,
-        "label-object": label_object,
-        "smaller tier": smaller,
-        "fallback": fallback,
-    }

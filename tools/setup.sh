@@ -37,3 +37,11 @@ if [ ! -f "$build/build.ninja" ]; then
     -DQUILLSET_NATIVE_TESTS=ON ${QUILLSET_CMAKE_ARGS:-} >/dev/null
 fi
 "$venv/bin/cmake" --build "$build"
+
+# The development environment imports the module from the default build and the
+# companion from the source tree, with no PYTHONPATH: a .pth file in its
+# site-packages. Other builds (the sanitizers') are reached through PYTHONPATH.
+if [ "$build" = build ]; then
+  site=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+  printf '%s\n%s\n' "$PWD/build" "$PWD/python" > "$site/quillset-dev.pth"
+fi

@@ -21,7 +21,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 import matplotlib  # noqa: E402
 
 matplotlib.use("Agg")
-import readability as rb  # noqa: E402
+from methods import new_axes, run_quillset  # noqa: E402
+from sample_data import world  # noqa: E402
 
 from quillset_extras import scene  # noqa: E402
 from quillset_extras.geometry import BoxIndex  # noqa: E402
@@ -36,10 +37,10 @@ if os.environ.get("PLAIN_CELLS"):
 
     scene.MarkerIndex = Plain  # type: ignore[misc,assignment]
 
-data = rb.world()
-fig, ax = rb.new_axes(data, "world")
+data = world()
+fig, ax = new_axes(data, "world")
 fig.canvas.draw()
 start = time.perf_counter()
-drawn = rb.run_quillset(ax, data, sys.argv[1] if len(sys.argv) > 1 else "hide")
+drawn = run_quillset(ax, data, sys.argv[1] if len(sys.argv) > 1 else "hide")
 kind = "plain" if os.environ.get("PLAIN_CELLS") else "tables"
 print(kind, round(time.perf_counter() - start, 2), len(drawn.shown), file=sys.stderr)

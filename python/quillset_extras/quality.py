@@ -177,11 +177,6 @@ def overlapping_boxes(boxes: Sequence[Box]) -> list[tuple[int, int]]:
     return _self_pairs(boxes)
 
 
-def overlapping_box_pairs(first: Sequence[Box], second: Sequence[Box]) -> list[tuple[int, int]]:
-    """Pairs (i, j) of first[i] and second[j] that overlap."""
-    return _cross_pairs(first, second)
-
-
 @dataclass(frozen=True)
 class Readability:
     """What a reader sees of a set of drawn labels: the fewer overlaps, the better."""

@@ -1,5 +1,6 @@
 """The readability benchmark's counting helpers (bench/readability.py) against plain
-all-pairs counts: the benchmark's verdicts rest on them."""
+all-pairs counts, and its datasets' limits and order (bench/sample_data.py): the
+benchmark's verdicts rest on them."""
 
 import importlib.util
 import math
@@ -9,12 +10,15 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-_path = Path(__file__).resolve().parents[2] / "bench" / "readability.py"
+_bench = Path(__file__).resolve().parents[2] / "bench"
+sys.path.insert(0, str(_bench))  # the benchmark imports its sibling modules
+_path = _bench / "readability.py"
 _spec = importlib.util.spec_from_file_location("bench_readability", _path)
 assert _spec is not None and _spec.loader is not None
 rb = importlib.util.module_from_spec(_spec)
 sys.modules[_spec.name] = rb  # dataclasses look their module up there
 _spec.loader.exec_module(rb)
+sample_data = importlib.import_module("sample_data")
 
 
 def meet(a, b):
@@ -77,11 +81,11 @@ def test_outside(box, out):
     [((-125.0, -66.5), (24.0, 49.8)), ((-11.0, 42.0), (35.0, 71.0)), ((0, 1), (0, 80))],
 )
 def test_map_limits_fill_the_axes_and_hold_the_box(lon, lat):
-    xlim, ylim = rb.map_limits(lon, lat)
+    xlim, ylim = sample_data.map_limits(lon, lat)
     assert xlim[0] <= lon[0] and xlim[1] >= lon[1] and ylim[0] <= lat[0] and ylim[1] >= lat[1]
     squeeze = math.cos(math.radians((ylim[0] + ylim[1]) / 2))
     ratio = (xlim[1] - xlim[0]) * squeeze / (ylim[1] - ylim[0])
-    assert ratio == pytest.approx(rb.axes_ratio())
+    assert ratio == pytest.approx(sample_data.axes_ratio())
 
 
 def test_by_priority_keeps_the_largest_inside_the_limits_in_a_stable_order():
@@ -91,7 +95,7 @@ def test_by_priority_keeps_the_largest_inside_the_limits_in_a_stable_order():
         (5.0, 0.5, "far", 9.0),
         (0.1, 0.9, "c", 1.0),
     ]
-    data = rb.by_priority("k", "t", rows, (0.0, 1.0), (0.0, 1.0), keep=2)
+    data = sample_data.by_priority("k", "t", rows, (0.0, 1.0), (0.0, 1.0), keep=2)
     assert data.texts == ["b", "a"]
     assert list(data.priority) == [3.0, 1.0]
     assert list(data.x) == [0.2, 0.5]

@@ -1,7 +1,7 @@
-"""Measures the figures of the README's Limits section, against the module in
-build/ (or wherever PYTHONPATH points):
+"""Measures the figures of the README's Limits section, against the module that
+the development environment imports (build/, after make setup):
 
-    PYTHONPATH=build .venv/bin/python tools/limits.py [cycles] [passes] [endless] [density]
+    .venv/bin/python bench/limits.py [cycles] [passes] [endless] [density]
 
 cycles   memory that objects holding their engine keep after gc.collect(), with
          the object's own method as measuring callable and with weak_measurer
@@ -17,14 +17,11 @@ import statistics
 import sys
 import time
 from collections.abc import Callable
-from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[1]
-sys.path[:0] = [str(ROOT), str(ROOT / "python")]
+from scenes import engine_scene, make_measure
 
-import quillset  # noqa: E402
-from bench.scenes import engine_scene, make_measure  # noqa: E402
-from quillset_extras import weak_measurer  # noqa: E402
+import quillset
+from quillset_extras import weak_measurer
 
 MEASURE = make_measure(quillset)
 

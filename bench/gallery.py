@@ -3,25 +3,22 @@ by quillset's three forms (overlap="allow", "hide", "hide" with leaders) and by
 textalloc and adjustText, one PNG each, and docs/gallery/README.md with what each
 picture shows, counted from the drawn texts.
 
-    python docs/gallery/make.py                 # every picture (a few minutes)
-    python docs/gallery/make.py --only cars     # one dataset
+    python bench/gallery.py                 # every picture (a few minutes)
+    python bench/gallery.py --only cars     # one dataset
 """
 
 from __future__ import annotations
 
 import argparse
-import sys
 from collections.abc import Sequence
 from pathlib import Path
 
+import readability as rb
+from methods import method_title
 from PIL import Image
+from sample_data import Dataset, cars, europe, gapminder, south_america, us_airports
 
-ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "bench"))
-
-import readability as rb  # noqa: E402
-
-HERE = Path(__file__).resolve().parent
+HERE = Path(__file__).resolve().parent.parent / "docs" / "gallery"
 METHODS = ("allow", "hide", "hide+leaders", "textalloc", "adjustText")
 MAX_BYTES = 400_000
 
@@ -36,7 +33,7 @@ def shrink(path: Path) -> None:
     paletted.save(path, optimize=True)
 
 
-def picture_name(data: rb.Dataset, method: str) -> str:
+def picture_name(data: Dataset, method: str) -> str:
     return f"{data.key}-{method.replace('+', '-')}.png"
 
 
@@ -47,21 +44,20 @@ def main(argv: Sequence[str] | None = None) -> None:
     )
     parser.add_argument("--out", type=Path, default=HERE, help="where the pictures go")
     args = parser.parse_args(argv)
-    rb.use_source_tree()
 
     loaders = {
-        "gapminder": rb.gapminder,
-        "airports": rb.us_airports,
-        "cars": rb.cars,
-        "europe": rb.europe,
-        "south-america": rb.south_america,
+        "gapminder": gapminder,
+        "airports": us_airports,
+        "cars": cars,
+        "europe": europe,
+        "south-america": south_america,
     }
     keys = [args.only] if args.only else list(loaders)
     args.out.mkdir(parents=True, exist_ok=True)
     lines = [
         "# Gallery",
         "",
-        "Made by `make gallery` (docs/gallery/make.py) from datasets that ship inside",
+        "Made by `make gallery` (bench/gallery.py) from datasets that ship inside",
         "PyPI packages (bench/requirements-readability.txt): each one labelled by",
         "quillset's `label_points` in three forms and by textalloc and adjustText, on",
         "the same figure (10 x 7 in, 100 dpi, 9 pt). The counts come from the drawn",
@@ -79,7 +75,7 @@ def main(argv: Sequence[str] | None = None) -> None:
             print(rb.format_row(row), flush=True)
             if not row.note:
                 shrink(path)
-                pictures.append(f"![{rb.method_title(data, method)}]({path.name})")
+                pictures.append(f"![{method_title(data, method)}]({path.name})")
         lines += [""] + [p + "\n" for p in pictures]
     if not args.only:
         (args.out / "README.md").write_text("\n".join(lines), encoding="utf-8")
