@@ -11,6 +11,22 @@ from __future__ import annotations
 import math
 from collections.abc import Iterator
 
+__all__ = [
+    "Box",
+    "BoxIndex",
+    "Boxlike",
+    "EPS",
+    "LineIndex",
+    "Segment",
+    "apart",
+    "bounds",
+    "crosses",
+    "inside",
+    "leader_line",
+    "overlaps",
+    "overlaps_strictly",
+]
+
 Box = tuple[float, float, float, float]
 """left, top, right, bottom; y grows downward."""
 Segment = tuple[float, float, float, float]

@@ -8,6 +8,12 @@ from collections.abc import Callable
 
 import quillset
 
+__all__ = [
+    "Measurer",
+    "Memoized",
+    "fixed_advance",
+]
+
 Measurer = Callable[[str, int], quillset.TextSize]
 """What Quillset takes as measure_func: (text, font size) -> TextSize."""
 

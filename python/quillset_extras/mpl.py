@@ -54,7 +54,17 @@ __all__ = [
 
 
 def figure_renderer(figure: Figure) -> RendererBase:
-    """The renderer of `figure`, after laying the figure out once without output."""
+    """The renderer of `figure`, after laying the figure out once without output.
+
+    Parameters
+    ----------
+    figure : Figure
+        A top-level figure.
+
+    Returns
+    -------
+    RendererBase
+    """
     figure.draw_without_rendering()
     # Private, but the one way to reach the canvas's own renderer (Agg and its
     # relatives) or the one matplotlib builds to lay out any figure.
@@ -65,11 +75,26 @@ def figure_renderer(figure: Figure) -> RendererBase:
 def matplotlib_measurer(
     figure: Figure, font: FontProperties | None = None, renderer: RendererBase | None = None
 ) -> FontMeasurer:
-    """Measures texts as `figure` draws them, in display pixels: with `font`
-    (matplotlib's default font when None) at the size asked for, in points, as plain
-    text (not math text), from the font's own glyph metrics (see FontMeasurer). The
-    size is that of the drawn text's extent, which reaches at least the font's own
-    ascent and descent. `renderer` defaults to the figure's."""
+    """A measurer of texts as `figure` draws them, in display pixels.
+
+    Texts are measured as plain text (not math text) from the font's own glyph
+    metrics (see FontMeasurer); a size is that of the drawn text's extent, which
+    reaches at least the font's own ascent and descent.
+
+    Parameters
+    ----------
+    figure : Figure
+        The figure whose dpi and renderer the texts are drawn with.
+    font : FontProperties or None, default: None
+        The font; None for matplotlib's default font. Sizes are asked for in
+        points.
+    renderer : RendererBase or None, default: None
+        The renderer; by default the figure's.
+
+    Returns
+    -------
+    FontMeasurer
+    """
     drawer = figure_renderer(figure) if renderer is None else renderer
     return FontMeasurer(font, figure.dpi, renderer=drawer)
 
@@ -329,6 +354,6 @@ def placement_readability(
         frame.width,
         frame.height,
         hidden=len(placement.hidden),
-        leaders=list(placement.leader_lines.values()),
+        leader_lines=list(placement.leader_lines.values()),
         smaller_tier=smaller,
     )

@@ -27,6 +27,11 @@ except ModuleNotFoundError as error:
 
 import quillset
 
+__all__ = [
+    "Extent",
+    "FontMeasurer",
+]
+
 # 26.6 fixed point: FreeType's unit, 1/64 of a pixel.
 _SUBPIXELS = 64.0
 
@@ -169,17 +174,28 @@ class _Face:
 
 class FontMeasurer:
     """Measures texts as matplotlib's Agg renderer draws them in a Text with
-    horizontal alignment left and vertical alignment top: the font of `font` at a
-    size given in points times `unit` (so the engine's integer sizes can carry
-    fractions of a point), at `dpi` (the figure's), in display pixels.
-
-    Multi-line texts are measured line by line with the Text's line spacing,
-    `linespacing` ("normal" or a multiple of the font's line height). Math text is
-    not parsed: it is measured and must be drawn as plain text.
+    horizontal alignment left and vertical alignment top, in display pixels.
 
     As a measuring callable it answers the extent rounded up to whole pixels:
-    width, ascent of the first line, and the rest of the height below it. Its
-    caches are bounded: texts beyond a million start them again."""
+    width, ascent of the first line, and the rest of the height below it.
+    Multi-line texts are measured line by line with the Text's line spacing.
+    Math text is not parsed: it is measured and must be drawn as plain text. Its
+    caches are bounded: texts beyond a million start them again.
+
+    Parameters
+    ----------
+    font : FontProperties or None, default: None
+        The font; None for matplotlib's default font.
+    dpi : float, default: 100.0
+        The figure's dpi.
+    unit : int, default: 1
+        Sizes are given in points times `unit`, so that the engine's integer
+        sizes can carry fractions of a point.
+    linespacing : float or "normal", default: "normal"
+        As Text's linespacing: a multiple of the font's line height.
+    renderer : RendererBase or None, default: None
+        The renderer that draws the texts; its dpi sets the glyphs' hinting.
+    """
 
     def __init__(
         self,

@@ -17,6 +17,11 @@ import quillset
 
 from .quality import is_fallback
 
+__all__ = [
+    "Font",
+    "PillowFonts",
+]
+
 Font = ImageFont.FreeTypeFont | ImageFont.ImageFont | ImageFont.TransposedFont
 
 

@@ -11,7 +11,21 @@ from dataclasses import dataclass
 
 import quillset
 
-from .geometry import Box, BoxIndex, overlaps_strictly
+from .geometry import Box, BoxIndex, Segment, overlaps_strictly
+
+__all__ = [
+    "Quality",
+    "Readability",
+    "inner_box",
+    "is_fallback",
+    "label_box",
+    "label_object_pairs",
+    "object_box",
+    "overlapping_boxes",
+    "overlapping_label_pairs",
+    "quality",
+    "readability",
+]
 
 
 def _f32(value: float) -> float:
@@ -49,7 +63,7 @@ def label_box(result: quillset.LayoutResult) -> Box:
     return (result.left, result.top, result.left + result.width, result.top + result.height)
 
 
-def text_box_of(result: quillset.LayoutResult) -> Box:
+def inner_box(result: quillset.LayoutResult) -> Box:
     """The part of the label's reported box that its text takes: the box minus the
     padding on each side."""
     return (
@@ -91,8 +105,8 @@ def overlapping_label_pairs(
     results: Sequence[quillset.LayoutResult], *, text: bool = False
 ) -> list[tuple[int, int]]:
     """Pairs (i, j), i < j, of labels whose reported boxes overlap; with `text`,
-    those whose texts overlap (text_box_of: the boxes without their padding)."""
-    boxes = [text_box_of(r) if text else label_box(r) for r in results]
+    those whose texts overlap (inner_box: the boxes without their padding)."""
+    boxes = [inner_box(r) if text else label_box(r) for r in results]
     placed = [i for i, r in enumerate(results) if not is_fallback(r)]
     pairs = _self_pairs([boxes[i] for i in placed])
     return [(placed[i], placed[j]) for i, j in pairs]
@@ -191,12 +205,17 @@ class Readability:
     """(text, marker) pairs that overlap, the label's own marker included"""
     outside: int
     """drawn texts not wholly inside the canvas"""
-    leaders: int
+    leader_lines: int
     """labels drawn away from their point, joined to it by a line"""
     longest_leader: float
     """length of the longest leader line, 0 without any"""
     smaller_tier: int
     """drawn labels at a font size below the base size"""
+
+    @property
+    def leaders(self) -> int:
+        """The earlier name of `leader_lines`."""
+        return self.leader_lines
 
 
 def readability(
@@ -206,7 +225,7 @@ def readability(
     height: float,
     *,
     hidden: int = 0,
-    leaders: Sequence[tuple[float, float, float, float]] = (),
+    leader_lines: Sequence[Segment] = (),
     smaller_tier: int = 0,
 ) -> Readability:
     """Readability figures of drawn text boxes on a `width` x `height` canvas with
@@ -217,9 +236,9 @@ def readability(
         text_text=len(_self_pairs(texts)),
         text_marker=_cross_count(texts, markers),
         outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
-        leaders=len(leaders),
+        leader_lines=len(leader_lines),
         longest_leader=max(
-            (math.hypot(x1 - x0, y1 - y0) for x0, y0, x1, y1 in leaders), default=0.0
+            (math.hypot(x1 - x0, y1 - y0) for x0, y0, x1, y1 in leader_lines), default=0.0
         ),
         smaller_tier=smaller_tier,
     )

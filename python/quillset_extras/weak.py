@@ -15,6 +15,10 @@ import quillset
 
 from .measure import Measurer
 
+__all__ = [
+    "weak_measurer",
+]
+
 
 def weak_measurer(method: Callable[[str, int], quillset.TextSize]) -> Measurer:
     """A measurer that calls the bound method `method` through a weak reference to

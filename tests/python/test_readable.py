@@ -392,7 +392,7 @@ def test_place_readable_without_matplotlib():
         )
         shown = [placed.boxes[i] for i in placed.shown]
         figures = readability(
-            shown, placed.markers, 400, 300, leaders=list(placed.leader_lines.values())
+            shown, placed.markers, 400, 300, leader_lines=list(placed.leader_lines.values())
         )
         assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
         assert all(placed.results[i] is None for i in placed.hidden)
@@ -463,7 +463,7 @@ def test_important_label_in_a_crowd_goes_before_small_ones_beside_it():
     assert centre in placed.leader_lines
     shown = [placed.boxes[i] for i in placed.shown]
     figures = readability(
-        shown, placed.markers, 300, 200, leaders=list(placed.leader_lines.values())
+        shown, placed.markers, 300, 200, leader_lines=list(placed.leader_lines.values())
     )
     assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
 

@@ -1,0 +1,131 @@
+"""The readable-label stages one at a time, on small scenes whose answer is known:
+the scene, room beside the points, the engine adapter, the leader search and the
+matplotlib style arguments."""
+
+import math
+
+import matplotlib
+import pytest
+
+matplotlib.use("Agg")
+
+import quillset  # noqa: E402
+from quillset_extras import Memoized, fixed_advance  # noqa: E402
+from quillset_extras.engine_round import CONFIG_FIELDS, config_copy  # noqa: E402
+from quillset_extras.geometry import BoxIndex, LineIndex, crosses, overlaps  # noqa: E402
+from quillset_extras.grids import Coverage  # noqa: E402
+from quillset_extras.leaders import Rings, RoomSearch  # noqa: E402
+from quillset_extras.mpl_style import text_style  # noqa: E402
+from quillset_extras.readable import place_all, with_room  # noqa: E402
+from quillset_extras.scene import FAR, Drawn, build_scene  # noqa: E402
+
+
+def scene_of(points, texts=None, width=300, height=200, order=None):
+    texts = texts or [f"p{i}" for i in range(len(points))]
+    return build_scene(
+        width,
+        height,
+        points,
+        texts,
+        Memoized(fixed_advance()),
+        12,
+        2.0,
+        quillset.LayoutConfig(),
+        list(range(len(points))) if order is None else order,
+    )
+
+
+def test_scene_moves_far_points_off_and_keeps_the_rest():
+    scene = scene_of([(10, 10), (math.nan, 5), (1e12, 3), (400, 50)])
+    assert scene.points[1] == scene.points[2] == (-FAR, -FAR)
+    assert scene.on_canvas == [True, False, False, False]
+    assert scene.markers[0] == (8.0, 8.0, 12.0, 12.0)
+    assert scene.hide_config.costOccludeObj > scene.config.costOccludeObj
+
+
+def test_config_copy_copies_every_field_and_then_the_changes():
+    given = quillset.LayoutConfig()
+    for k, name in enumerate(CONFIG_FIELDS):
+        setattr(given, name, type(getattr(given, name))(k + 3))
+    copy = config_copy(given, maxIterations=99)
+    assert len(CONFIG_FIELDS) == 13
+    assert [getattr(copy, n) for n in CONFIG_FIELDS if n != "maxIterations"] == [
+        getattr(given, n) for n in CONFIG_FIELDS if n != "maxIterations"
+    ]
+    assert copy.maxIterations == 99 and given.maxIterations != 99
+
+
+def test_room_beside_a_point_is_claimed_by_the_first_label_only():
+    # Five labels on one point, taken in order: the first three claim the rooms
+    # above, right and left of it; the room below meets the one on the right.
+    scene = scene_of([(100, 100)] * 5)
+    assert with_room(scene, [4, 2, 0, 1, 3]) == [4, 2, 0]
+    # A label whose smallest room is off the canvas on every side finds none.
+    assert with_room(scene_of([(5, 5)], ["a long name"], width=20, height=10), [0]) == []
+
+
+def test_allow_places_every_label_on_the_canvas_as_one_engine_would():
+    points = [(50, 50), (52, 52), (250, 150)]
+    scene = scene_of(points)
+    drawn = place_all(scene, tuned=False)
+    engine = quillset.Quillset(300, 200, fixed_advance())
+    for (x, y), text in zip(points, scene.texts):
+        engine.add(x - 2, y - 2, x + 2, y + 2, text, 12)
+    engine.solve()
+    assert drawn.shown == {0, 1, 2}
+    assert [repr(r) for r in drawn.results] == [repr(r) for r in engine.layout()]
+
+
+def test_rings_look_up_first_then_outward_and_away_from_the_point():
+    rings = Rings.about(radius=3.0, reach=40.0, line_height=10.0)
+    assert (rings.x[0], rings.y[0], rings.side[0]) == (0.0, pytest.approx(-13.0), 0)
+    distance = (rings.x**2 + rings.y**2) ** 0.5
+    assert all(distance[1:] >= distance[:-1] - 1e-9)
+    assert distance.max() == pytest.approx(43.0)
+    # Side 0 is above the anchor, 1 right, 2 below, 3 left: each faces away.
+    facing = {0: rings.y < 0, 1: rings.x > 0, 2: rings.y > 0, 3: rings.x < 0}
+    assert all(facing[int(s)][k] for k, s in enumerate(rings.side))
+
+
+def test_room_search_avoids_drawn_text_and_tried_rooms():
+    scene = scene_of([(150, 100), (150, 88)])
+    drawn = Drawn.empty(2)
+    wall = (120.0, 60.0, 180.0, 96.0)  # a drawn text right above point 0
+    drawn.texts.append(wall)
+    dots = Coverage(scene.width, scene.height)
+    dots.mark(scene.markers)
+    search = RoomSearch(scene, drawn, dots, longest=60.0)
+    rings = Rings.about(scene.radius, 40.0, scene.line_height)
+    tried: set[int] = set()
+    found = search.find(0, rings, tried)
+    assert found is not None and len(tried) == 1
+    claim = next(iter(search.claims.near((0, 0, 300, 200))))
+    assert not overlaps(claim, wall) and not search.drawn.crossed_by((150, 100, claim[0], claim[1]))
+    again = RoomSearch(scene, drawn, dots, longest=60.0).find(0, rings, tried)
+    assert again is not None and again != found and len(tried) == 2
+
+
+def test_line_index_finds_only_lines_through_a_box():
+    lines = LineIndex(8.0)
+    lines.add((0, 0, 100, 100))
+    lines.add((0, 50, 10, 50))
+    assert lines.cross((45, 45, 55, 55)) and not lines.cross((60, 0, 90, 30))
+    assert crosses((0, 0, 100, 100), (45, 45, 55, 55))
+    index = BoxIndex(8.0)
+    index.add((0.0, 0.0, 10.0, 10.0))
+    assert index.hit((10.005, 0, 20, 10)) and not index.hit((10.02, 0, 20, 10))
+
+
+@pytest.mark.parametrize(
+    "kwargs, line_kw, text_kw, line",
+    [
+        ({"c": "red", "alpha": 0.5}, None, {"color": "red", "alpha": 0.5}, ("red", 0.5, 0.6)),
+        ({}, {"lw": 2, "c": "blue"}, {}, ("blue", None, 2)),
+        ({"weight": "bold", "color": "k"}, {"alpha": 0.2}, {"color": "k"}, ("k", 0.2, 0.6)),
+    ],
+)
+def test_text_style_splits_font_text_and_line_keywords(kwargs, line_kw, text_kw, line):
+    style = text_style(None, kwargs, line_kw)
+    assert style.text_kw == text_kw
+    assert (style.line_kw["color"], style.line_kw["alpha"], style.line_kw["linewidth"]) == line
+    assert style.font.get_weight() == kwargs.get("weight", "normal")
