@@ -4,7 +4,7 @@ labels first."""
 from __future__ import annotations
 
 import math
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 
 from ._optional import missing
 
@@ -14,7 +14,8 @@ try:
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.choose", "pillow") from None
 
-from .geometry import Box, BoxIndex, LineIndex, Segment, apart, inside
+from .geometry import Box, BoxIndex, LineIndex, Segment, apart, bounds, crosses, inside
+from .scene import Drawn, Scene
 
 
 def choose_readable(
@@ -109,3 +110,69 @@ def priority_order(count: int, priority: ArrayLike | None) -> list[int]:
     if any(math.isnan(v) for v in values):
         raise ValueError("priority holds NaN")
     return sorted(range(count), key=lambda i: -values[i])
+
+
+# Leader lines may pass over obstacles this close to their own point's marker.
+_LEAVING = 3.0
+
+
+# Labels in the first priority tier; each next tier is this many times larger.
+_FIRST_TIER = 16
+_TIER_GROWTH = 4
+
+
+def priority_tiers(ranked: Sequence[int]) -> Iterator[list[int]]:
+    """The labels, most important first, in tiers of growing size: each tier
+    takes its room before a less important one takes any, and the first tiers
+    are small, so that the most important labels go first of all."""
+    start, size = 0, _FIRST_TIER
+    while start < len(ranked):
+        yield list(ranked[start : start + size])
+        start, size = start + size, size * _TIER_GROWTH
+
+
+class Rules:
+    """Whether a label may be drawn where it was placed, by the rules of a careful
+    map-maker, given what is drawn already (labels are taken most important
+    first). Its text lies on the canvas and covers no drawn text (nor the room
+    beside it), no obstacle, no marker of a more important point, of a point
+    whose label is drawn, or its own; its own marker is covered by no drawn text
+    and crossed by no drawn leader line; no drawn leader line crosses its text.
+    A text may cover the markers of less important points: their labels then
+    stay hidden. A leader line crosses no drawn text, no other leader line, no
+    obstacle and no marker that the text could not cover."""
+
+    def __init__(self, scene: Scene, drawn: Drawn) -> None:
+        self.scene, self.drawn = scene, drawn
+
+    def text_fits(self, i: int, box: Box) -> bool:
+        scene, drawn = self.scene, self.drawn
+        if not inside(box, scene.width, scene.height):
+            return False
+        if drawn.text_index.hit(box) or scene.is_blocked(box):
+            return False
+        if scene.marker_index.hit_ranked(box, scene.rank[i]) or drawn.shown_markers.hit(box):
+            return False
+        marker = scene.markers[i]
+        if drawn.ink_index.hit(marker) or drawn.line_index.cross(marker):
+            return False
+        return not drawn.line_index.cross(box)
+
+    def line_fits(self, i: int, line: Segment) -> bool:
+        scene, drawn = self.scene, self.drawn
+        if drawn.text_index.crossed_by(line) or drawn.line_index.crossed_by(line):
+            return False
+        if scene.marker_index.crossed_ranked(line, scene.rank[i]):
+            return False
+        own = scene.markers[i]
+        if any(crosses(line, m) for m in drawn.shown_markers.near(bounds(line)) if m != own):
+            return False
+        # Apart from where it leaves its own point, which may sit on a line.
+        start = (own[0] - _LEAVING, own[1] - _LEAVING, own[2] + _LEAVING, own[3] + _LEAVING)
+        return scene.blocked is None or not scene.blocked.touches_line(line, start)
+
+    def fits(self, i: int, box: Box, line: Segment | None = None) -> bool:
+        return self.text_fits(i, box) and (line is None or self.line_fits(i, line))
+
+    def draw(self, i: int, line: Segment | None = None) -> None:
+        self.drawn.show(i, self.scene.markers[i], line)

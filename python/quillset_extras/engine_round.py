@@ -48,21 +48,40 @@ def smallest_size(font_size: int) -> int:
     return max(min(font_size, SMALLEST_SIZE), math.floor(font_size * SMALLEST_SCALE))
 
 
+# A width that no canvas holds: what a label measures at a size it may not take,
+# so that the engine has no candidate of that size.
+_NOWHERE = 1 << 30
+
+
 class EngineRound:
-    """One engine for one round: labels under keys of the caller's, and obstacles."""
+    """One engine for one round: labels under keys of the caller's, and obstacles.
+    With `one_size`, labels are placed at their own size only, never at the
+    engine's smaller tiers."""
 
     def __init__(
-        self, width: int, height: int, measure: Measurer, config: quillset.LayoutConfig
+        self,
+        width: int,
+        height: int,
+        measure: Measurer,
+        config: quillset.LayoutConfig,
+        one_size: bool = False,
     ) -> None:
         zero = quillset.TextSize(-2 * config.paddingX, -2 * config.paddingY, 0)
+        nowhere = quillset.TextSize(_NOWHERE, 1, 0)
+        self._size = 0  # the size of the label being added
 
         def route(text: str, size: int) -> quillset.TextSize:
-            return zero if text == OBSTACLE else measure(text, size)
+            if text == OBSTACLE:
+                return zero
+            if one_size and size != self._size:
+                return nowhere
+            return measure(text, size)
 
         self.engine = quillset.Quillset(width, height, route, config)
         self.keys: list[int] = []
 
     def label(self, key: int, box: Box, text: str, size: int) -> None:
+        self._size = size
         self.engine.add(*box, text, size)
         self.keys.append(key)
 

@@ -25,6 +25,7 @@ __all__ = [
     "leader_line",
     "overlaps",
     "overlaps_strictly",
+    "segments_cross",
 ]
 
 Box = tuple[float, float, float, float]
@@ -66,6 +67,19 @@ def crosses(line: Segment, box: Boxlike) -> bool:
         if hi - lo <= 1e-9:
             return False
     return True
+
+
+def segments_cross(a: Segment, b: Segment) -> bool:
+    """Whether two segments cross: each has its ends strictly on the two sides of
+    the other's line. Segments that only touch, or lie on one line, do not."""
+
+    def side(p: Segment, x: float, y: float) -> float:
+        return (p[2] - p[0]) * (y - p[1]) - (p[3] - p[1]) * (x - p[0])
+
+    return (
+        side(a, b[0], b[1]) * side(a, b[2], b[3]) < 0.0
+        and side(b, a[0], a[1]) * side(b, a[2], a[3]) < 0.0
+    )
 
 
 def bounds(line: Segment) -> Box:
@@ -213,6 +227,15 @@ class LineIndex:
         self.lines.setdefault(extent, []).append(line)
 
     def cross(self, box: Box) -> bool:
+        """Whether a segment passes through the box."""
         return any(
             crosses(line, box) for extent in self.index.near(box) for line in self.lines[extent]
+        )
+
+    def crossed_by(self, other: Segment) -> bool:
+        """Whether a segment crosses `other`."""
+        return any(
+            segments_cross(line, other)
+            for extent in self.index.near(bounds(other))
+            for line in self.lines[extent]
         )

@@ -21,7 +21,7 @@ try:
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.grids", "pillow") from None
 
-from .geometry import EPS, Box, BoxIndex
+from .geometry import EPS, Box, BoxIndex, Segment, bounds, crosses
 
 Floats = NDArray[np.float64]
 Ints = NDArray[np.int64]
@@ -33,16 +33,23 @@ _SQUARES_PER_MARKER = 16
 _MOST_SQUARES = 1 << 22
 
 
-class MarkerIndex(BoxIndex[Box]):
+RankedBox = tuple[float, float, float, float, int]
+"""A marker's box and the rank of its point (0 the most important)."""
+
+
+class MarkerIndex(BoxIndex[RankedBox]):
     """The markers: a BoxIndex with, over the canvas cut in squares, two tables of
     counts summed from the top left (built once; no boxes are added afterwards).
     One counts the squares that some marker reaches into: a box that, widened by
     the overlap margin, reaches no such square overlaps no marker. The
     other counts markers by the square of their top left corner: a box that wholly
     holds such a square overlaps that marker. hit answers those two cases from
-    four sums each and looks at the cells for the rest."""
+    four sums each and looks at the cells for the rest; the questions about
+    markers up to a rank use the first table only."""
 
-    def __init__(self, cell: float, boxes: Sequence[Box], width: float, height: float) -> None:
+    def __init__(
+        self, cell: float, boxes: Sequence[RankedBox], width: float, height: float
+    ) -> None:
         super().__init__(cell)
         # A power of two, so that dividing by it is exact.
         s = 1.0
@@ -57,7 +64,7 @@ class MarkerIndex(BoxIndex[Box]):
         corners = [[0] * nx for _ in range(ny)]
         for box in boxes:
             self.add(box)
-            l, t, r, b = box  # finite: add has floored them
+            l, t, r, b = box[0], box[1], box[2], box[3]  # finite: far points are moved
             i0, i1 = math.floor(min(l, r) / s), math.floor(max(l, r) / s)
             j0, j1 = math.floor(min(t, b) / s), math.floor(max(t, b) / s)
             i0, i1 = min(max(i0, 0), nx - 1), min(max(i1, 0), nx - 1)
@@ -106,6 +113,41 @@ class MarkerIndex(BoxIndex[Box]):
                     return True
         return super().hit(box)
 
+    def _surely_free(self, x0: float, y0: float, x1: float, y1: float) -> bool:
+        """Whether the box (already widened by the margin) reaches no marker."""
+        if -self.side < x0 <= x1 < self.right and -self.side < y0 <= y1 < self.bottom:
+            inv = self.inverse
+            i0, i1, j0, j1 = int(x0 * inv), int(x1 * inv) + 1, int(y0 * inv), int(y1 * inv) + 1
+            t = self.reach
+            return t[j1][i1] - t[j0][i1] - t[j1][i0] + t[j0][i0] == 0
+        return False
+
+    def hit_ranked(self, box: Box, rank: int) -> bool:
+        """Whether a marker of rank `rank` or less overlaps the box."""
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        if self._surely_free(x0, y0, x1, y1):
+            return False
+        for entry in self._lists(x0, y0, x1, y1):
+            for b in entry:
+                if b[4] <= rank and b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                    return True
+        return False
+
+    def collect_ranked(self, box: Box, rank: int, out: set[Box]) -> None:
+        """Adds to `out` the boxes of the markers of rank `rank` or less that
+        overlap `box`."""
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        for entry in self._lists(x0, y0, x1, y1):
+            out.update(
+                (b[0], b[1], b[2], b[3])
+                for b in entry
+                if b[4] <= rank and b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
+            )
+
+    def crossed_ranked(self, line: Segment, rank: int) -> bool:
+        """Whether the line passes over a marker of rank below `rank`."""
+        return any(b[4] < rank and crosses(line, b) for b in self.near(bounds(line)))
+
 
 # The most squares of a Coverage grid.
 _MOST_PIXELS = 1 << 22
@@ -150,14 +192,60 @@ class Coverage:
                 marks[j0 + 1 : j1 + 2, i0 + 1 : i1 + 2] = 1
         self.table = None
 
-    def classify(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> tuple[Bools, Bools]:
-        """For boxes on the canvas, given by the arrays of their edges: which
-        surely overlap a marked box, and which surely overlap none."""
+    def mark_mask(self, mask: Bools) -> None:
+        """Marks the squares that hold a True pixel of `mask`: one row of pixels
+        per canvas unit from the top, one column per unit from the left."""
+        s = int(self.side)
+        rows, cols = mask.shape
+        if s > 1:
+            padded = np.zeros((-(-rows // s) * s, -(-cols // s) * s), bool)
+            padded[:rows, :cols] = mask
+            mask = padded.reshape(padded.shape[0] // s, s, padded.shape[1] // s, s).any(axis=(1, 3))
+            rows, cols = mask.shape
+        rows, cols = min(rows, self.last_y + 1), min(cols, self.last_x + 1)
+        self.marks[1 : rows + 1, 1 : cols + 1] |= mask[:rows, :cols]
+        self.table = None
+
+    def _summed(self) -> Ints:
         table = self.table
         if table is None:
             table = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int64)
             table[1:, 1:] = self.marks.cumsum(0).cumsum(1)
             self.table = table
+        return table
+
+    def touches(self, box: Box) -> bool:
+        """Whether the box, widened by the overlap margin, reaches a marked square."""
+        s = self.side
+        try:
+            i0 = max(math.floor((box[0] - EPS) / s), -1)
+            i1 = min(math.floor((box[2] + EPS) / s), self.last_x)
+            j0 = max(math.floor((box[1] - EPS) / s), -1)
+            j1 = min(math.floor((box[3] + EPS) / s), self.last_y)
+        except (OverflowError, ValueError):  # not finite
+            return False
+        if i0 > i1 or j0 > j1:
+            return False
+        t = self._summed()
+        found = t[j1 + 2, i1 + 2] - t[j0 + 1, i1 + 2] - t[j1 + 2, i0 + 1] + t[j0 + 1, i0 + 1]
+        return bool(found > 0)
+
+    def touches_line(self, line: Segment, skip: Box) -> bool:
+        """Whether the segment passes over a marked square, apart from where it
+        lies inside `skip` (the box of the point it starts from)."""
+        x0, y0, x1, y1 = line
+        steps = max(2, math.ceil(2.0 * math.hypot(x1 - x0, y1 - y0) / self.side) + 1)
+        f = np.linspace(0.0, 1.0, steps)
+        xs, ys = x0 + f * (x1 - x0), y0 + f * (y1 - y0)
+        out = ~((xs >= skip[0]) & (xs <= skip[2]) & (ys >= skip[1]) & (ys <= skip[3]))
+        i = np.clip(np.floor(xs[out] / self.side).astype(np.int64), -1, self.last_x) + 1
+        j = np.clip(np.floor(ys[out] / self.side).astype(np.int64), -1, self.last_y) + 1
+        return bool(self.marks[j, i].any())
+
+    def classify(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> tuple[Bools, Bools]:
+        """For boxes on the canvas, given by the arrays of their edges: which
+        surely overlap a marked box, and which surely overlap none."""
+        table = self._summed()
         s = self.side
 
         def count(i0: Ints, i1: Ints, j0: Ints, j1: Ints) -> Ints:
@@ -178,3 +266,23 @@ class Coverage:
             squares((y0 - EPS) / s), squares((y1 + EPS) / s),
         )  # fmt: skip
         return held > 0, touched == 0
+
+
+def mask_boxes(mask: Bools, block: int) -> list[Box]:
+    """The True pixels of `mask` as boxes, one pixel a unit, rows from the top:
+    the canvas cut in `block` x `block` squares, a square occupied where it holds
+    a True pixel, and each run of occupied squares along a row one box."""
+    rows, cols = mask.shape
+    if not rows or not cols:
+        return []
+    padded = np.zeros((-(-rows // block) * block, -(-cols // block) * block), bool)
+    padded[:rows, :cols] = mask
+    occupied = padded.reshape(padded.shape[0] // block, block, -1, block).any(axis=(1, 3))
+    edges = np.diff(np.pad(occupied, ((0, 0), (1, 1))).astype(np.int8), axis=1)
+    starts_r, starts_c = np.nonzero(edges == 1)
+    _, ends_c = np.nonzero(edges == -1)
+    return [
+        (float(c0 * block), float(r * block), float(min(c1 * block, cols)),
+         float(min((r + 1) * block, rows)))
+        for r, c0, c1 in zip(starts_r.tolist(), starts_c.tolist(), ends_c.tolist(), strict=True)
+    ]  # fmt: skip

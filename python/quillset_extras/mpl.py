@@ -39,7 +39,7 @@ from .mpl_style import (
     label_texts,
     text_style,
 )
-from .quality import Readability, readability
+from .quality import Readability
 from .readable import Placement, place_readable
 from .scene import FAR
 
@@ -247,7 +247,7 @@ def label_points(
     artists, lines = draw_placement(ax, frame, placement, labels, style)
 
     def count() -> Readability:
-        return placement_readability(placement, labels, measure, frame, base_size)
+        return placement_readability(placement, labels, measure, [base_size] * len(labels))
 
     return LabelResult(
         artists, lines, placement.shown, placement.hidden, list(placement.leader_lines), count
@@ -336,24 +336,16 @@ def draw_placement(
 
 
 def placement_readability(
-    placement: Placement, texts: Sequence[str], measure: FontMeasurer, frame: Bbox, base: int
+    placement: Placement, texts: Sequence[str], measure: FontMeasurer, base: Sequence[int]
 ) -> Readability:
     """What a reader sees of the placement: the texts' exact extents, not the whole
     pixels reserved for them."""
-    shown_boxes = []
-    smaller = 0
+    extents = []
+    smaller = []
     for i in placement.shown:
         result, box = placement.results[i], placement.boxes[i]
         assert result is not None and box is not None
         extent = measure.extent(texts[i], result.fontSize)
-        shown_boxes.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
-        smaller += result.fontSize < base
-    return readability(
-        shown_boxes,
-        placement.markers,
-        frame.width,
-        frame.height,
-        hidden=len(placement.hidden),
-        leader_lines=list(placement.leader_lines.values()),
-        smaller_tier=smaller,
-    )
+        extents.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
+        smaller.append(result.fontSize < base[i])
+    return placement.readability(extents, smaller)

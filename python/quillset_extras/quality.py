@@ -6,12 +6,12 @@ from __future__ import annotations
 import math
 import numbers
 import struct
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
 
 import quillset
 
-from .geometry import Box, BoxIndex, Segment, overlaps_strictly
+from .geometry import Box, BoxIndex, Segment, bounds, crosses, overlaps_strictly, segments_cross
 
 __all__ = [
     "Quality",
@@ -202,7 +202,9 @@ class Readability:
     text_text: int
     """pairs of drawn texts that overlap"""
     text_marker: int
-    """(text, marker) pairs that overlap, the label's own marker included"""
+    """(text, marker) pairs that overlap where the text may not cover the marker:
+    its own, that of a point whose label is drawn or of a more important point
+    (every marker, when ranks are not known)"""
     outside: int
     """drawn texts not wholly inside the canvas"""
     leader_lines: int
@@ -211,6 +213,17 @@ class Readability:
     """length of the longest leader line, 0 without any"""
     smaller_tier: int
     """drawn labels at a font size below the base size"""
+    covered_markers: int = 0
+    """markers of less important points whose labels are not drawn, under a text"""
+    text_obstacle: int = 0
+    """drawn texts over an obstacle: anything else drawn"""
+    leader_crossings: int = 0
+    """pairs of leader lines that cross"""
+    leader_text: int = 0
+    """(leader line, text) pairs where the line crosses a text not its own"""
+    leader_marker: int = 0
+    """(leader line, marker) pairs where the line passes over a marker that its
+    text could not cover, other than its own point's"""
 
     @property
     def leaders(self) -> int:
@@ -227,18 +240,119 @@ def readability(
     hidden: int = 0,
     leader_lines: Sequence[Segment] = (),
     smaller_tier: int = 0,
+    labels: Sequence[int] | None = None,
+    rank: Sequence[int] | None = None,
+    leader_labels: Sequence[int] | None = None,
+    obstacles: Sequence[Box] = (),
+    blocked: Callable[[Box], bool] | None = None,
 ) -> Readability:
-    """Readability figures of drawn text boxes on a `width` x `height` canvas with
-    the given marker boxes and leader lines (x0, y0, x1, y1)."""
+    """Readability figures of drawn text boxes on a `width` x `height` canvas.
+
+    Parameters
+    ----------
+    texts : sequence of boxes
+        The drawn texts.
+    markers : sequence of boxes
+        The points' markers.
+    width, height : float
+        The canvas.
+    hidden : int, default: 0
+        How many labels are not drawn.
+    leader_lines : sequence of segments, default: ()
+        The leader lines (x0, y0, x1, y1), each from its point.
+    smaller_tier : int, default: 0
+        How many drawn labels are smaller than asked.
+    labels : sequence of int or None, default: None
+        texts[k] is the text of label labels[k], whose point's marker is
+        markers[labels[k]]; with `rank`, a text counts only over the markers it
+        may not cover.
+    rank : sequence of int or None, default: None
+        Each point's rank, 0 the most important.
+    leader_labels : sequence of int or None, default: None
+        leader_lines[k] belongs to label leader_labels[k].
+    obstacles : sequence of boxes, default: ()
+        Anything else drawn, which no text should cover.
+    blocked : callable or None, default: None
+        Whether a text box covers anything else drawn that `obstacles` does not
+        hold (drawn pixels, say).
+    """
+    ranked = labels is not None and rank is not None
+    forbidden, covered = _marker_pairs(texts, markers, labels, rank)
+    obstacle_hits = {i for i, _ in _cross_pairs(texts, obstacles)}
+    if blocked is not None:
+        obstacle_hits.update(k for k, box in enumerate(texts) if blocked(box))
+    crossings, over_text, over_marker = _leader_counts(
+        texts, markers, leader_lines, labels, rank if ranked else None, leader_labels
+    )
     return Readability(
         shown=len(texts),
         hidden=hidden,
         text_text=len(_self_pairs(texts)),
-        text_marker=_cross_count(texts, markers),
+        text_marker=forbidden,
         outside=sum(1 for b in texts if b[0] < 0.0 or b[1] < 0.0 or b[2] > width or b[3] > height),
         leader_lines=len(leader_lines),
         longest_leader=max(
             (math.hypot(x1 - x0, y1 - y0) for x0, y0, x1, y1 in leader_lines), default=0.0
         ),
         smaller_tier=smaller_tier,
+        covered_markers=covered,
+        text_obstacle=len(obstacle_hits),
+        leader_crossings=crossings,
+        leader_text=over_text,
+        leader_marker=over_marker,
     )
+
+
+def _marker_pairs(
+    texts: Sequence[Box],
+    markers: Sequence[Box],
+    labels: Sequence[int] | None,
+    rank: Sequence[int] | None,
+) -> tuple[int, int]:
+    """(text, marker) pairs that overlap, split into those the text may not cover
+    and the markers of less important, unlabelled points that it covers."""
+    pairs = _cross_pairs(texts, markers)
+    if labels is None or rank is None:
+        return len(pairs), 0
+    shown = set(labels)
+    forbidden = [
+        (k, j) for k, j in pairs if j in shown or rank[j] <= rank[labels[k]]
+    ]  # fmt: skip
+    return len(forbidden), len({j for _, j in pairs} - {j for _, j in forbidden})
+
+
+def _leader_counts(
+    texts: Sequence[Box],
+    markers: Sequence[Box],
+    lines: Sequence[Segment],
+    labels: Sequence[int] | None,
+    rank: Sequence[int] | None,
+    owners: Sequence[int] | None,
+) -> tuple[int, int, int]:
+    """Leader lines that cross each other, cross a text not their own, and pass
+    over a marker that their text could not cover (not their own point's)."""
+    crossings = 0
+    seen = BoxIndex[tuple[float, float, float, float, int]](16.0)
+    for k, line in enumerate(lines):
+        crossings += sum(segments_cross(lines[j[4]], line) for j in set(seen.near(bounds(line))))
+        seen.add((*bounds(line), k))
+    where = {label: t for t, label in enumerate(labels or ())}
+    text_index = _index(texts)
+    for t, box in enumerate(texts):
+        text_index.add((box[0], box[1], box[2], box[3], t))
+    marker_index = _index(markers)
+    for j, box in enumerate(markers):
+        marker_index.add((box[0], box[1], box[2], box[3], j))
+    shown = set(labels or ())
+    over_text = over_marker = 0
+    for k, line in enumerate(lines):
+        owner = owners[k] if owners is not None else None
+        own = where.get(owner) if owner is not None else None
+        near = {b[4] for b in text_index.near(bounds(line)) if crosses(line, b)}
+        over_text += len(near - {own})
+        for j in {b[4] for b in marker_index.near(bounds(line)) if crosses(line, b)}:
+            if j == owner:
+                continue
+            if rank is None or owner is None or j in shown or rank[j] < rank[owner]:
+                over_marker += 1
+    return crossings, over_text, over_marker

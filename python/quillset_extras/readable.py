@@ -19,11 +19,12 @@ from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import Literal
 
-from numpy.typing import ArrayLike
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
 
 import quillset
 
-from .choose import choose_readable, priority_order
+from .choose import Rules, choose_readable, priority_order, priority_tiers
 from .engine_round import (
     LARGEST_SIZE,
     OBSTACLE,
@@ -33,9 +34,11 @@ from .engine_round import (
     text_box,
 )
 from .geometry import Box, BoxIndex, Segment, leader_line
-from .leaders import default_reach, place_leaders
+from .grids import Coverage
+from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
-from .scene import FAR, Drawn, Scene, build_scene, solve_round
+from .quality import Readability, readability
+from .scene import FAR, Drawn, Scene, far_points, solve_round
 
 __all__ = [
     "Placement",
@@ -69,6 +72,35 @@ class Placement:
     """the leader line of each label placed away from its point"""
     markers: list[Box] = field(default_factory=list)
     """the point boxes that labels avoid"""
+    rank: list[int] = field(default_factory=list)
+    """each label's place in priority order, 0 the most important"""
+    width: float = 0.0
+    height: float = 0.0
+    obstacles: list[Box] = field(default_factory=list)
+    blocked: Coverage | None = None
+    """the squares of the canvas that obstacles reach into, None without any"""
+
+    def readability(
+        self, texts: Sequence[Box] | None = None, sizes: Sequence[bool] = ()
+    ) -> Readability:
+        """What a reader sees of the shown labels: `texts` are their drawn
+        extents, in the order of `shown` (by default the boxes placed);
+        `sizes[k]` whether shown label k is drawn smaller than asked."""
+        boxes = [self.boxes[i] for i in self.shown] if texts is None else list(texts)
+        return readability(
+            [b for b in boxes if b is not None],
+            self.markers,
+            self.width,
+            self.height,
+            hidden=len(self.hidden),
+            leader_lines=list(self.leader_lines.values()),
+            smaller_tier=sum(sizes),
+            labels=self.shown,
+            rank=self.rank,
+            leader_labels=list(self.leader_lines),
+            obstacles=self.obstacles,
+            blocked=None if self.blocked is None else self.blocked.touches,
+        )
 
 
 def place_readable(
@@ -77,34 +109,39 @@ def place_readable(
     points: Sequence[tuple[float, float]],
     texts: Sequence[str],
     measure: Measurer,
-    font_size: int,
+    font_size: int | Sequence[int],
     *,
     radius: float = 4.0,
+    markers: Sequence[Box] | None = None,
     overlap: Literal["allow", "hide"] = "allow",
     priority: ArrayLike | None = None,
     leaders: bool = False,
     max_distance: float | None = None,
     config: quillset.LayoutConfig | None = None,
+    shrink: bool = False,
+    obstacles: Sequence[Box] = (),
+    mask: NDArray[np.bool_] | None = None,
 ) -> Placement:
     """Places texts[i] beside points[i] on a `width` x `height` canvas.
 
     overlap="allow" draws every label that found a place, as the engine placed
-    it. overlap="hide" draws a label only when its text overlaps no other drawn
-    text and no marker and lies on the canvas, taking labels by `priority`;
-    texts side by side keep a share of their height apart, so that two names do
-    not read as one. Labels without room beside their point are not sent to the
-    engine at all, so dense data costs little, and the engine weighs covering
-    anything above shrinking to its smallest tier.
+    it. overlap="hide" draws only labels that can be read, taking them by
+    `priority` in tiers of growing size. A label is drawn when its text lies on
+    the canvas and covers no other drawn text (texts side by side keep a share
+    of their height apart, so that two names do not read as one), no obstacle,
+    no marker of a more important point, of a point whose label is drawn, or its
+    own; and when no drawn text covers its own marker. A text may cover the
+    markers of less important points, whose labels then stay hidden: so the most
+    important labels are drawn even in dense clouds of points. Labels without
+    room beside their point are not sent to the engine at all, so dense data
+    costs little, and the engine weighs covering anything above shrinking.
 
-    With `leaders`, labels go in priority tiers of growing size: a tier first
-    keeps the labels that fit beside their point; each of its other labels then
-    looks for room farther away, on rings about its point out to `max_distance`,
-    nearest first, where its smallest size fits free of markers, drawn texts and
-    the room found by more important labels, with a leader line (from the point
-    to the nearest point of the text) that crosses no drawn text. An engine round
-    places the labels about the anchors found, and a label is drawn under the
-    rule above when also its line crosses no drawn text and no drawn line
-    crosses its text. See quillset_extras.leaders.
+    With `leaders`, each tier's labels without room beside their point look for
+    room farther away, on rings about the point out to `max_distance`, nearest
+    first, with a leader line (from the point to the nearest point of the text)
+    that crosses no drawn text, no other leader line, no obstacle and no marker
+    that the text could not cover; an engine round places them about the rooms
+    found. See quillset_extras.leaders.
 
     Parameters
     ----------
@@ -116,11 +153,13 @@ def place_readable(
         texts[i] labels points[i].
     measure : callable (text, size) -> quillset.TextSize
         Measures a text at a size in its own units.
-    font_size : int
-        The labels' size in the measurer's units; the engine also tries its
-        smaller tiers, never below 9.
+    font_size : int or sequence of int
+        The labels' size in the measurer's units, or one size per label; the
+        engine measures no size below 9.
     radius : float, default: 4.0
-        Half the side of each point's marker box.
+        Half the side of each point's marker box, when `markers` is None.
+    markers : sequence of boxes or None, default: None
+        Each point's marker box (left, top, right, bottom).
     overlap : {"allow", "hide"}, default: "allow"
         Draw every placed label, or only those that can be read.
     priority : array-like of float or None, default: None
@@ -130,62 +169,70 @@ def place_readable(
         Place labels without room beside their point farther away, with a line
         (needs overlap="hide").
     max_distance : float or None, default: None
-        How far leader lines reach; by default a few line heights, at most a
-        share of the canvas's longer side.
+        How far leader lines reach beyond the marker; by default a few line
+        heights, at most a share of the canvas's longer side.
     config : quillset.LayoutConfig or None, default: None
         The engine's configuration. "allow" uses it as it is; without it, a grid
         suited to the label size and few improvement passes. "hide" picks the grid
         and grows both overlap weights.
+    shrink : bool, default: False
+        Let labels take the engine's smaller tiers of their size where that
+        helps; by default every label is drawn at its own size.
+    obstacles : sequence of boxes, default: ()
+        What else is drawn on the canvas: no text covers these boxes and no
+        leader line crosses them, and the engine avoids them.
+    mask : bool array of shape (height, width) or None, default: None
+        Pixels that are drawn (one per unit, rows from the top), taken as
+        obstacles like `obstacles`.
 
     Returns
     -------
     Placement
     """
-    _check(width, height, points, texts, font_size, radius, overlap, leaders, max_distance)
-    scene = build_scene(
+    sizes = [int(font_size)] * len(points) if isinstance(font_size, int) else list(font_size)
+    _check(points, texts, sizes, radius, markers, overlap, leaders, max_distance)
+    kept = far_points(points)
+    if markers is None:
+        # Beyond FAR a marker covers any canvas just the same; below it, its edges
+        # stay finite in the engine's single precision.
+        r = min(radius, FAR)
+        markers = [(x - r, y - r, x + r, y + r) for x, y in kept]
+    scene = Scene(
         width,
         height,
-        points,
-        texts,
+        kept,
+        list(texts),
         measure if isinstance(measure, Memoized) else Memoized(measure),
-        font_size,
-        # Beyond this a marker covers any canvas just the same; below it, its
-        # edges stay finite in the engine's single precision.
-        min(radius, FAR),
+        sizes,
+        [_clamped(m) for m in markers],
         quillset.LayoutConfig() if config is None else config,
         priority_order(len(points), priority),
+        shrink=shrink,
+        obstacles=list(obstacles),
+        mask=mask,
     )
     if overlap == "allow":
         return finish(scene, place_all(scene, tuned=config is None))
-    drawn = place_beside(scene)
-    if not leaders:
-        shown = choose_readable(
-            drawn.boxes,
-            scene.order,
-            scene.marker_index,
-            width,
-            height,
-            cell=scene.cell,
-            gap=scene.gap,
-        )
-        drawn.shown.update(shown)
-        return finish(scene, drawn)
-    if max_distance is None:
-        reach = default_reach(scene)
-    else:
+    reach = None
+    if leaders:
         # No room on the canvas lies farther from a point on it than its diagonal.
-        reach = min(max_distance, math.hypot(width, height))
-    place_leaders(scene, drawn, reach)
-    return finish(scene, drawn)
+        reach = default_reach(scene) if max_distance is None else max_distance
+        reach = min(reach, math.hypot(width, height))
+    return finish(scene, place_hidden(scene, reach))
+
+
+def _clamped(box: Box) -> Box:
+    """The box with its edges within FAR of the canvas (NaN far off it)."""
+    l, t, r, b = (min(max(float(v), -FAR), FAR) if v == v else -FAR for v in box)
+    return (l, t, r, b)
 
 
 def _check(
-    width: int,
-    height: int,
     points: Sequence[tuple[float, float]],
     texts: Sequence[str],
-    font_size: int,
+    sizes: Sequence[int],
     radius: float,
+    markers: Sequence[Box] | None,
     overlap: str,
     leaders: bool,
     max_distance: float | None,
@@ -194,16 +241,19 @@ def _check(
         raise ValueError(f"overlap must be 'allow' or 'hide', not {overlap!r}")
     if leaders and overlap != "hide":
         raise ValueError("leaders need overlap='hide'")
-    if len(points) != len(texts):
-        raise ValueError(f"{len(points)} points but {len(texts)} texts")
+    if not len(points) == len(texts) == len(sizes):
+        raise ValueError(f"{len(points)} points, {len(texts)} texts and {len(sizes)} sizes")
+    if markers is not None and len(markers) != len(points):
+        raise ValueError(f"{len(points)} points but {len(markers)} markers")
     if OBSTACLE in texts:
         raise ValueError("a label text is reserved")
-    if not SMALLEST_SIZE <= font_size <= LARGEST_SIZE:
-        raise ValueError(
-            f"place_readable: font_size must be {SMALLEST_SIZE} to {LARGEST_SIZE} in the "
-            f"measurer's units, not {font_size!r} (the engine measures no size below "
-            f"{SMALLEST_SIZE}: for smaller text, measure in finer units)"
-        )
+    for size in sizes:
+        if not SMALLEST_SIZE <= size <= LARGEST_SIZE:
+            raise ValueError(
+                f"place_readable: font_size must be {SMALLEST_SIZE} to {LARGEST_SIZE} in the "
+                f"measurer's units, not {size!r} (the engine measures no size below "
+                f"{SMALLEST_SIZE}: for smaller text, measure in finer units)"
+            )
     if not (math.isfinite(radius) and radius >= 0.0):
         raise ValueError(f"place_readable: radius must be 0 or more, not {radius!r}")
     if max_distance is not None and not max_distance > 0.0:
@@ -211,18 +261,23 @@ def _check(
 
 
 def place_all(scene: Scene, tuned: bool) -> Drawn:
-    """Every label on the canvas placed by one engine, and drawn where it found a
-    place. `tuned`: the caller gave no configuration, so the engine runs with grid
-    cells suited to the labels and few passes: on dense data the passes do not
-    settle and, after a few, move labels about without making fewer overlaps."""
+    """Every label on the canvas placed by one engine, with the obstacles, and
+    drawn where it found a place. `tuned`: the caller gave no configuration, so
+    the engine runs with grid cells suited to the labels and few passes: on dense
+    data the passes do not settle and, after a few, move labels about without
+    making fewer overlaps."""
     config = scene.config
     if tuned:
         config = config_copy(config, gridSize=int(scene.cell), maxIterations=_ALLOW_PASSES)
-    engine = EngineRound(scene.width, scene.height, scene.measure, config)
+    engine = EngineRound(
+        scene.width, scene.height, scene.measure, config, one_size=not scene.shrink
+    )
     for i, on in enumerate(scene.on_canvas):
         if on:
-            engine.label(i, scene.markers[i], scene.texts[i], scene.font_size)
-    drawn = Drawn.empty(len(scene.points))
+            engine.label(i, scene.markers[i], scene.texts[i], scene.sizes[i])
+    for box in scene.obstacle_index.near((0.0, 0.0, scene.width, scene.height)):
+        engine.obstacle(box)
+    drawn = Drawn.empty(scene)
     for i, result in engine.solve().items():
         drawn.place(i, result, scene.measured_box(i, result))
         if drawn.boxes[i] is not None:
@@ -230,31 +285,46 @@ def place_all(scene: Scene, tuned: bool) -> Drawn:
     return drawn
 
 
-def place_beside(scene: Scene) -> Drawn:
-    """The labels that have room beside their point, placed by one engine round;
-    none is drawn yet."""
-    drawn = Drawn.empty(len(scene.points))
-    first = with_room(scene, [i for i in scene.order if scene.on_canvas[i]])
-    for i, result in solve_round(scene, first, scene.objects, (), True).items():
-        drawn.place(i, result, scene.measured_box(i, result))
+def place_hidden(scene: Scene, reach: float | None) -> Drawn:
+    """The labels that can be read, tier by tier: first those with room beside
+    their point, then, with a `reach`, the tier's others with leader lines."""
+    drawn = Drawn.empty(scene)
+    rules = Rules(scene, drawn)
+    search = None if reach is None else LeaderSearch(scene, reach)
+    ranked = [i for i in scene.order if scene.on_canvas[i]]
+    for tier in priority_tiers(ranked):
+        beside = with_room(scene, drawn, tier)
+        for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
+            drawn.place(i, result, scene.measured_box(i, result))
+        for i in beside:
+            box = drawn.boxes[i]
+            if box is not None and rules.fits(i, box):
+                rules.draw(i)
+        if search is not None:
+            search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
     return drawn
 
 
-def with_room(scene: Scene, labels: Sequence[int]) -> list[int]:
+def with_room(scene: Scene, drawn: Drawn, labels: Sequence[int]) -> list[int]:
     """The labels, taken in order, that find room of their smallest size at an
-    anchor of their object box: free of markers, of room claimed by labels taken
-    before, and on the canvas. Each claims the first room it finds."""
+    anchor of their marker, where the rules let their text go (on the canvas,
+    free of obstacles, drawn texts, and markers it may not cover), free of the
+    room claimed by labels taken before. Each claims the first room it finds."""
     found = []
     claims = BoxIndex[Box](scene.cell)
-    hit, claimed = scene.marker_index.hit, claims.hit
+    hit, claimed = scene.marker_index.hit_ranked, claims.hit
     w, h = scene.width, scene.height
     for i in labels:
+        rank = scene.rank[i]
         for b in scene.rooms(i, scene.objects[i]):
             if b[0] >= 0.0 and b[1] >= 0.0 and b[2] <= w and b[3] <= h:
-                if not hit(b) and not claimed(b):
-                    claims.add(b)
-                    found.append(i)
-                    break
+                if hit(b, rank) or claimed(b) or drawn.text_index.hit(b):
+                    continue
+                if drawn.shown_markers.hit(b) or scene.is_blocked(b):
+                    continue
+                claims.add(b)
+                found.append(i)
+                break
     return found
 
 
@@ -270,4 +340,9 @@ def finish(scene: Scene, drawn: Drawn) -> Placement:
         [i for i in range(len(scene.points)) if i not in drawn.shown],
         drawn.leader_lines,
         scene.markers,
+        scene.rank,
+        scene.width,
+        scene.height,
+        scene.obstacles,
+        scene.blocked,
     )

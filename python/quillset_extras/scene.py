@@ -1,6 +1,7 @@
 """The scene that the readable-label stages share: the canvas, the points with
-their texts and markers, how labels are measured, and the indexes built over the
-markers; and the labels drawn so far, which the stages fill in turn.
+their texts, sizes and markers, what else is drawn there (obstacles), how labels
+are measured, and the indexes built over all of it; and the labels drawn so far,
+which the stages fill in turn.
 
 Everything is in the engine's canvas units (x to the right, y downward).
 """
@@ -8,8 +9,16 @@ Everything is in the engine's canvas units (x to the right, y downward).
 from __future__ import annotations
 
 import functools
-from collections.abc import Iterable, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass, field
+
+from ._optional import missing
+
+try:
+    import numpy as np
+    from numpy.typing import NDArray
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.scene", "pillow") from None
 
 import quillset
 
@@ -21,8 +30,8 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import Box, BoxIndex, Segment
-from .grids import MarkerIndex
+from .geometry import Box, BoxIndex, LineIndex, Segment, apart
+from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
 
@@ -44,9 +53,18 @@ def grid_cell(line_height: float) -> float:
     return max(8.0, 2.0 * line_height)
 
 
+def far_points(points: Sequence[tuple[float, float]]) -> list[tuple[float, float]]:
+    """The points, those not finite or absurdly far off the canvas moved far off
+    it: they get no label and block nothing."""
+    return [
+        (float(x), float(y)) if abs(x) <= FAR and abs(y) <= FAR else (-FAR, -FAR) for x, y in points
+    ]
+
+
 @dataclass
 class Scene:
-    """A canvas with points to label, and what the stages derive from them."""
+    """A canvas with points to label, what else is drawn on it, and what the
+    stages derive from them."""
 
     width: int
     height: int
@@ -54,13 +72,30 @@ class Scene:
     """each point, moved to (-FAR, -FAR) when far off the canvas or not finite"""
     texts: list[str]
     measure: Memoized
-    font_size: int
-    radius: float
-    """half the side of each point's marker box"""
+    sizes: list[int]
+    """each label's size, in the measurer's units"""
+    markers: list[Box]
+    """each point's marker: no text covers the marker of a more important point,
+    of a point whose label is drawn, or its own"""
     config: quillset.LayoutConfig
     """the caller's configuration (or the default)"""
     order: list[int]
     """labels from the most important to the least"""
+    shrink: bool = False
+    """whether labels may take the engine's smaller tiers"""
+    obstacles: list[Box] = field(default_factory=list)
+    """boxes that no text covers and no leader line crosses"""
+    mask: NDArray[np.bool_] | None = None
+    """pixels (a row per unit from the top) that no text covers and no leader
+    line crosses"""
+
+    @functools.cached_property
+    def rank(self) -> list[int]:
+        """Each label's place in `order`: 0 the most important."""
+        rank = [0] * len(self.points)
+        for place, i in enumerate(self.order):
+            rank[i] = place
+        return rank
 
     @functools.cached_property
     def on_canvas(self) -> list[bool]:
@@ -68,14 +103,14 @@ class Scene:
         return [0.0 <= x <= w and 0.0 <= y <= h for x, y in self.points]
 
     @functools.cached_property
-    def markers(self) -> list[Box]:
-        r = self.radius
-        return [(x - r, y - r, x + r, y + r) for x, y in self.points]
-
-    @functools.cached_property
     def objects(self) -> list[Box]:
         """The markers as the engine stores its object boxes."""
         return object_boxes(self.markers)
+
+    @property
+    def font_size(self) -> int:
+        """The largest size, which sets the line height and the grids' cells."""
+        return max(self.sizes, default=9)
 
     @functools.cached_property
     def text_height(self) -> int:
@@ -104,10 +139,9 @@ class Scene:
         """The room that drawn texts keep free on their left and right."""
         return _GAP * self.text_height
 
-    @property
-    def smallest(self) -> int:
-        """The smallest size at which a label may be drawn."""
-        return smallest_size(self.font_size)
+    def smallest(self, i: int) -> int:
+        """The smallest size at which label i may be drawn."""
+        return smallest_size(self.sizes[i]) if self.shrink else self.sizes[i]
 
     @functools.cached_property
     def hide_config(self) -> quillset.LayoutConfig:
@@ -123,9 +157,39 @@ class Scene:
 
     @functools.cached_property
     def marker_index(self) -> MarkerIndex:
+        """The markers with the rank of their point."""
+        widest = max((max(m[2] - m[0], m[3] - m[1]) for m in self.markers), default=0.0)
         # Cells about a line high: a label's box spans few of them.
-        cell = max(4.0, 2.0 * self.radius, self.line_height)
-        return MarkerIndex(cell, self.markers, self.width, self.height)
+        cell = max(4.0, min(widest, self.line_height * 4), self.line_height)
+        ranked = [(m[0], m[1], m[2], m[3], r) for m, r in zip(self.markers, self.rank, strict=True)]
+        return MarkerIndex(cell, ranked, self.width, self.height)
+
+    @functools.cached_property
+    def blocked(self) -> Coverage | None:
+        """The canvas's squares that obstacles reach into; None without any."""
+        if not self.obstacles and (self.mask is None or not self.mask.any()):
+            return None
+        blocked = Coverage(self.width, self.height)
+        blocked.mark(self.obstacles)
+        if self.mask is not None:
+            blocked.mark_mask(self.mask)
+        return blocked
+
+    @functools.cached_property
+    def obstacle_index(self) -> BoxIndex[Box]:
+        """The obstacles as boxes for the engine: the boxes given, and the mask in
+        runs of squares a few units wide."""
+        index = BoxIndex[Box](self.cell)
+        for box in self.obstacles:
+            index.add(box)
+        if self.mask is not None:
+            for box in mask_boxes(self.mask, max(2, int(self.text_height) // 4)):
+                index.add(box)
+        return index
+
+    def is_blocked(self, box: Box) -> bool:
+        """Whether the box covers an obstacle."""
+        return self.blocked is not None and self.blocked.touches(box)
 
     def measured_box(self, i: int, result: quillset.LayoutResult) -> Box | None:
         """Where label i's text goes as `result` placed it; None for no place."""
@@ -135,84 +199,85 @@ class Scene:
 
     def rooms(self, i: int, obj: Box) -> list[Box]:
         """Label i's text at its smallest size at each anchor of `obj`."""
-        m = self.measure(self.texts[i], self.smallest)
+        m = self.measure(self.texts[i], self.smallest(i))
         return anchor_rooms(obj, m.width, m.height + m.baseline, self.pad_x, self.pad_y)
 
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""
-        full = self.measure(self.texts[i], self.font_size)
+        full = self.measure(self.texts[i], self.sizes[i])
         w = full.width + 2 * self.pad_x
         h = full.height + full.baseline + 2 * self.pad_y
         return (obj[0] - w, obj[1] - h, obj[2] + w, obj[3] + h)
 
 
-def build_scene(
-    width: int,
-    height: int,
-    points: Iterable[tuple[float, float]],
-    texts: Sequence[str],
-    measure: Memoized,
-    font_size: int,
-    radius: float,
-    config: quillset.LayoutConfig,
-    order: list[int],
-) -> Scene:
-    # A point that is not finite, or absurdly far off the canvas, gets no label
-    # and blocks nothing.
-    kept = [
-        (float(x), float(y)) if abs(x) <= FAR and abs(y) <= FAR else (-FAR, -FAR) for x, y in points
-    ]
-    return Scene(width, height, kept, list(texts), measure, font_size, radius, config, order)
-
-
 @dataclass
 class Drawn:
-    """The labels drawn so far: what the stages decided, per input label."""
+    """The labels drawn so far: what the stages decided, per input label, with
+    indexes of the drawn texts, leader lines and markers of drawn labels."""
 
     results: list[quillset.LayoutResult | None]
     """the engine's result of each label placed, None for the others"""
     boxes: list[Box | None]
     """where each placed label's text goes, None for the others"""
+    cell: float
+    gap: float
     shown: set[int] = field(default_factory=set)
     texts: list[Box] = field(default_factory=list)
     """the boxes of the drawn texts, in the order drawn"""
     leader_lines: dict[int, Segment] = field(default_factory=dict)
 
+    def __post_init__(self) -> None:
+        self.text_index = BoxIndex[Box](self.cell)
+        """the drawn texts, each with the room it keeps free beside it"""
+        self.ink_index = BoxIndex[Box](self.cell)
+        """the drawn texts as they are"""
+        self.line_index = LineIndex(self.cell)
+        self.shown_markers = BoxIndex[Box](self.cell)
+
     @classmethod
-    def empty(cls, count: int) -> Drawn:
-        return cls([None] * count, [None] * count)
+    def empty(cls, scene: Scene) -> Drawn:
+        count = len(scene.points)
+        return cls([None] * count, [None] * count, scene.cell, scene.gap)
 
     def place(self, i: int, result: quillset.LayoutResult, box: Box | None) -> None:
         self.results[i], self.boxes[i] = result, box
 
-    def show(self, i: int, line: Segment | None = None) -> None:
+    def show(self, i: int, marker: Box, line: Segment | None = None) -> None:
         box = self.boxes[i]
         assert box is not None
         self.texts.append(box)
+        self.text_index.add(apart(box, self.gap))
+        self.ink_index.add(box)
+        self.shown_markers.add(marker)
         self.shown.add(i)
         if line is not None:
             self.leader_lines[i] = line
+            self.line_index.add(line)
 
 
 def solve_round(
     scene: Scene,
     chosen: Sequence[int],
     objects: Sequence[Box],
-    avoid: Sequence[BoxIndex[Box]],
+    drawn: Drawn,
     own: bool,
 ) -> dict[int, quillset.LayoutResult]:
-    """One engine round for the chosen labels about their `objects`, with the
-    markers and the boxes of `avoid` within their reach as obstacles; with `own`,
-    a label's object is its own marker, which is then no obstacle."""
-    engine = EngineRound(scene.width, scene.height, scene.measure, scene.hide_config)
+    """One engine round for the chosen labels about their `objects`. Within their
+    reach, the obstacles, the drawn texts and the markers of points up to the
+    least important chosen one are obstacles to the engine; with `own`, a
+    label's object is its own marker, which is then no obstacle."""
+    engine = EngineRound(
+        scene.width, scene.height, scene.measure, scene.hide_config, one_size=not scene.shrink
+    )
+    last = max((scene.rank[i] for i in chosen), default=-1)
     near: set[Box] = set()
     for i in chosen:
         reach = scene.reach_box(i, objects[i])
-        scene.marker_index.collect(reach, near)
-        for more in avoid:
-            more.collect(reach, near)
+        scene.marker_index.collect_ranked(reach, last, near)
+        scene.obstacle_index.collect(reach, near)
+        drawn.text_index.collect(reach, near)
     for i in chosen:
-        engine.label(i, objects[i], scene.texts[i], scene.font_size)
+        engine.label(i, objects[i], scene.texts[i], scene.sizes[i])
         if own:
             near.discard(scene.markers[i])
     for box in sorted(near):

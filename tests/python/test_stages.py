@@ -11,27 +11,35 @@ matplotlib.use("Agg")
 
 import quillset  # noqa: E402
 from quillset_extras import Memoized, fixed_advance  # noqa: E402
+from quillset_extras.choose import Rules  # noqa: E402
 from quillset_extras.engine_round import CONFIG_FIELDS, config_copy  # noqa: E402
-from quillset_extras.geometry import BoxIndex, LineIndex, crosses, overlaps  # noqa: E402
-from quillset_extras.grids import Coverage  # noqa: E402
-from quillset_extras.leaders import Rings, RoomSearch  # noqa: E402
+from quillset_extras.geometry import (  # noqa: E402
+    BoxIndex,
+    LineIndex,
+    crosses,
+    leader_line,
+    overlaps,
+)
+from quillset_extras.leaders import LeaderSearch, Rings, RoomSearch  # noqa: E402
 from quillset_extras.mpl_style import text_style  # noqa: E402
 from quillset_extras.readable import place_all, with_room  # noqa: E402
-from quillset_extras.scene import FAR, Drawn, build_scene  # noqa: E402
+from quillset_extras.scene import FAR, Drawn, Scene, far_points  # noqa: E402
 
 
-def scene_of(points, texts=None, width=300, height=200, order=None):
+def scene_of(points, texts=None, width=300, height=200, order=None, **kwargs):
     texts = texts or [f"p{i}" for i in range(len(points))]
-    return build_scene(
+    points = far_points(points)
+    return Scene(
         width,
         height,
         points,
         texts,
         Memoized(fixed_advance()),
-        12,
-        2.0,
+        [12] * len(points),
+        [(x - 2.0, y - 2.0, x + 2.0, y + 2.0) for x, y in points],
         quillset.LayoutConfig(),
         list(range(len(points))) if order is None else order,
+        **kwargs,
     )
 
 
@@ -59,9 +67,10 @@ def test_room_beside_a_point_is_claimed_by_the_first_label_only():
     # Five labels on one point, taken in order: the first three claim the rooms
     # above, right and left of it; the room below meets the one on the right.
     scene = scene_of([(100, 100)] * 5)
-    assert with_room(scene, [4, 2, 0, 1, 3]) == [4, 2, 0]
+    assert with_room(scene, Drawn.empty(scene), [4, 2, 0, 1, 3]) == [4, 2, 0]
     # A label whose smallest room is off the canvas on every side finds none.
-    assert with_room(scene_of([(5, 5)], ["a long name"], width=20, height=10), [0]) == []
+    narrow = scene_of([(5, 5)], ["a long name"], width=20, height=10)
+    assert with_room(narrow, Drawn.empty(narrow), [0]) == []
 
 
 def test_allow_places_every_label_on_the_canvas_as_one_engine_would():
@@ -77,32 +86,30 @@ def test_allow_places_every_label_on_the_canvas_as_one_engine_would():
 
 
 def test_rings_look_up_first_then_outward_and_away_from_the_point():
-    rings = Rings.about(radius=3.0, reach=40.0, line_height=10.0)
-    assert (rings.x[0], rings.y[0], rings.side[0]) == (0.0, pytest.approx(-13.0), 0)
-    distance = (rings.x**2 + rings.y**2) ** 0.5
-    assert all(distance[1:] >= distance[:-1] - 1e-9)
-    assert distance.max() == pytest.approx(43.0)
+    rings = Rings.about(reach=40.0, line_height=10.0)
+    assert (rings.ux[0], rings.uy[0], rings.distance[0], rings.side[0]) == (0.0, -1.0, 10.0, 0)
+    assert all(rings.distance[1:] >= rings.distance[:-1]) and rings.distance.max() == 40.0
     # Side 0 is above the anchor, 1 right, 2 below, 3 left: each faces away.
-    facing = {0: rings.y < 0, 1: rings.x > 0, 2: rings.y > 0, 3: rings.x < 0}
+    facing = {0: rings.uy < 0, 1: rings.ux > 0, 2: rings.uy > 0, 3: rings.ux < 0}
     assert all(facing[int(s)][k] for k, s in enumerate(rings.side))
 
 
 def test_room_search_avoids_drawn_text_and_tried_rooms():
     scene = scene_of([(150, 100), (150, 88)])
-    drawn = Drawn.empty(2)
-    wall = (120.0, 60.0, 180.0, 96.0)  # a drawn text right above point 0
-    drawn.texts.append(wall)
-    dots = Coverage(scene.width, scene.height)
-    dots.mark(scene.markers)
-    search = RoomSearch(scene, drawn, dots, longest=60.0)
-    rings = Rings.about(scene.radius, 40.0, scene.line_height)
+    drawn = Drawn.empty(scene)
+    drawn.boxes[1] = wall = (120.0, 60.0, 180.0, 96.0)  # a drawn text right above point 0
+    drawn.show(1, scene.markers[1])
+    search = LeaderSearch(scene, 40.0)
+    room = RoomSearch(scene, drawn, search.taken(drawn, 0), Rules(scene, drawn))
     tried: set[int] = set()
-    found = search.find(0, rings, tried)
+    found = room.find(0, search.rings, search.longest(0), tried)
     assert found is not None and len(tried) == 1
-    claim = next(iter(search.claims.near((0, 0, 300, 200))))
-    assert not overlaps(claim, wall) and not search.drawn.crossed_by((150, 100, claim[0], claim[1]))
-    again = RoomSearch(scene, drawn, dots, longest=60.0).find(0, rings, tried)
-    assert again is not None and again != found and len(tried) == 2
+    claim = next(iter(room.claims.near((0, 0, 300, 200))))
+    assert not overlaps(claim, wall)
+    assert not drawn.text_index.crossed_by(leader_line(scene.points[0], claim))
+    again = RoomSearch(scene, drawn, search.taken(drawn, 0), Rules(scene, drawn))
+    second = again.find(0, search.rings, search.longest(0), tried)
+    assert second is not None and second != found and len(tried) == 2
 
 
 def test_line_index_finds_only_lines_through_a_box():
