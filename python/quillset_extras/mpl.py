@@ -8,8 +8,7 @@ and leader lines in data coordinates.
 
 from __future__ import annotations
 
-import functools
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
 
@@ -17,35 +16,38 @@ from ._optional import missing
 
 try:
     import numpy as np
+    from matplotlib.artist import Artist
     from matplotlib.axes import Axes
     from matplotlib.backend_bases import RendererBase
     from matplotlib.figure import Figure
     from matplotlib.font_manager import FontProperties
     from matplotlib.lines import Line2D
     from matplotlib.text import Text
-    from matplotlib.transforms import Bbox, TransformedPatchPath
-    from numpy.typing import ArrayLike
+    from numpy.typing import ArrayLike, NDArray
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.mpl", "matplotlib") from None
 
 import quillset
 
+from .mpl_labels import PointLabels, Request
 from .mpl_measure import FontMeasurer
 from .mpl_style import (
     TENTHS,
-    TextStyle,
     finite_number,
     font_size_points,
+    label_fonts,
     label_texts,
+    per_label,
     text_style,
 )
 from .quality import Readability
-from .readable import Placement, place_readable
-from .scene import FAR
+
+Floats = NDArray[np.float64]
 
 __all__ = [
     "TENTHS",
     "LabelResult",
+    "PointLabels",
     "figure_renderer",
     "font_size_points",
     "label_points",
@@ -101,13 +103,14 @@ def matplotlib_measurer(
 
 @dataclass(frozen=True, repr=False)
 class LabelResult:
-    """What label_points drew."""
+    """What label_points drew. Unless frozen, the labels are placed again at
+    every draw with another geometry, and these lists change in place to hold
+    what the last draw showed."""
 
     texts: list[Text]
     """the Text artists of the drawn labels, in the order of `shown`"""
     lines: list[Line2D]
-    """one Line2D per leader line, in data coordinates, in the order of
-    `leader_labels`"""
+    """one Line2D per leader line, in the order of `leader_labels`"""
     shown: list[int]
     """indices into the input of the labels drawn, ascending"""
     hidden: list[int]
@@ -115,14 +118,16 @@ class LabelResult:
     included), ascending"""
     leader_labels: list[int]
     """indices of the labels drawn away from their point, with a line"""
-    _count: Callable[[], Readability] = field(compare=False)
+    artist: PointLabels = field(compare=False)
+    """the artist that places and draws the labels"""
 
-    @functools.cached_property
+    @property
     def readability(self) -> Readability:
-        """What a reader sees, in display pixels, from the texts' exact extents:
-        overlaps among the drawn texts, texts over point boxes, texts outside the
-        axes, leader lines. Counted when first asked for."""
-        return self._count()
+        """What a reader sees of the last placement, in display pixels, from the
+        texts' exact extents: overlaps among the drawn texts and with anything
+        else drawn, texts over markers they may not cover, texts outside the
+        axes, leader lines and what they cross."""
+        return self.artist.readability()
 
     @property
     def quality(self) -> Readability:
@@ -133,6 +138,12 @@ class LabelResult:
     def leaders(self) -> list[int]:
         """The earlier name of `leader_labels`."""
         return self.leader_labels
+
+    def freeze(self) -> None:
+        """Keeps the current placement for good: the texts and lines become plain
+        artists of the axes that follow their points (see label_points' freeze)."""
+        if not self.artist.frozen:
+            self.artist.freeze()
 
     def __repr__(self) -> str:
         return (
@@ -147,8 +158,8 @@ def label_points(
     y: ArrayLike,
     texts: Iterable[object],
     *,
-    fontsize: float | str = 10,
-    overlap: Literal["allow", "hide"] = "allow",
+    fontsize: float | str | Sequence[float | str] = 10,
+    overlap: Literal["allow", "hide"] = "hide",
     priority: ArrayLike | None = None,
     leaders: bool = False,
     max_distance: float | None = None,
@@ -156,196 +167,193 @@ def label_points(
     point_radius: float = 3.0,
     config: quillset.LayoutConfig | None = None,
     line_kw: dict[str, Any] | None = None,
+    transform: Any = None,
+    shrink: bool = False,
+    avoid: Sequence[Artist] | None = None,
+    halo: bool | None = None,
+    freeze: bool = False,
     **text_kwargs: Any,
 ) -> LabelResult:
     """Labels the points (x[i], y[i]) of `ax` with texts[i].
 
-    Each label sits beside its point inside the axes, avoids covering points and
-    overlaps the other labels as little as possible, shrinking to the engine's
-    smaller tiers of `fontsize` where that helps. Set the figure's size, limits
-    and layout first: the helper draws the figure once to measure it. Points
-    outside the axes get no label. Text is drawn as plain text, without math
-    text.
+    Each label sits beside its point inside the axes, covering nothing else the
+    axes draw (lines, markers at their drawn size, bars, fills, texts and
+    annotations, earlier labels, the legend: images and the background aside).
+    With "hide" (the default), labels are taken by `priority` and a label is
+    drawn only where it can be read: its text covers no other text, nothing else
+    drawn, and no marker of a more important point or of a point whose label is
+    drawn; it may cover the markers of less important points, whose labels then
+    stay hidden, and it gets a thin halo so that it reads over them. So the most
+    important labels are drawn even in dense clouds of points.
+
+    The labels are placed when the figure is drawn, with the renderer that draws
+    it, and placed again whenever a draw finds other limits, another size or
+    place of the axes, another dpi or renderer: points outside the view get no
+    label, and zooming in shows more labels by the same priority. The call places
+    them once already, so that the result is filled at once.
 
     Parameters
     ----------
     ax : Axes
-        The axes whose points to label.
-    x, y : array-like of float
-        The points, in data coordinates, read by position.
+        The axes whose points to label (2-D).
+    x, y : array-like
+        The points, read by position, in data coordinates (through the axes'
+        unit converters: dates, datetimes, categories) or in those of
+        `transform`.
     texts : iterable
         One label per point, read by position; any object is drawn as its str(),
         None as an empty text, as Axes.text does.
-    fontsize : float or str, default: 10
+    fontsize : float or str, or a sequence of them, default: 10
         Points (any size from 1; fractions included), or a named size such as
-        "small".
-    overlap : {"allow", "hide"}, default: "allow"
-        "allow" draws every label that found a place. "hide" draws only labels
-        whose text overlaps no other drawn text and no point and lies inside the
-        axes, with texts side by side a little apart, deciding by `priority`.
+        "small"; one for all labels or one per label.
+    overlap : {"hide", "allow"}, default: "hide"
+        "hide" draws only labels that can be read, as above. "allow" draws every
+        label that the engine placed, overlaps included.
     priority : array-like of float or None, default: None
         One number per point, larger first; by default input order.
     leaders : bool, default: False
         With "hide": labels without room beside their point may sit farther away,
-        joined to it by a thin line that crosses no drawn label; more important
-        labels first.
+        joined to it by a thin line that crosses no other line or text, nothing
+        else drawn and no marker the text could not cover.
     max_distance : float or None, default: None
-        How far, in points, a label with a leader line may sit from its point; by
-        default a few line heights, at most a share of the axes' longer side.
+        How far, in points, a label with a leader line may sit from its marker;
+        by default a few line heights, at most a share of the axes' longer side.
     font : FontProperties, str, dict or None, default: None
         The font: FontProperties, a family name or fontconfig pattern, the path of
         a font file, or a dict of FontProperties keywords; None for matplotlib's
         default font.
     point_radius : float, default: 3.0
-        The room, in points, kept free around each point.
+        The room, in points, kept free around a point that no scatter or marker
+        line of the axes draws; drawn markers keep their own size.
     config : quillset.LayoutConfig or None, default: None
         Tunes the engine; see place_readable.
     line_kw : dict or None, default: None
         Keywords of the leader lines' Line2D; by default thin lines in the text's
         colour and alpha, or grey.
+    transform : Transform or None, default: None
+        The coordinates of the points, as Axes.text takes them: a matplotlib
+        Transform, or a cartopy CRS; None for the data coordinates. Points are
+        mapped forward only, so projections without an inverse work.
+    shrink : bool, default: False
+        Let labels take the engine's smaller sizes (0.9, 0.8 or 0.75 of their own)
+        where that helps; by default every label is drawn at the size asked.
+    avoid : sequence of Artist or None, default: None
+        What labels must not cover: None for everything the axes draw, or only
+        these artists (``[]`` for nothing but the labelled points).
+    halo : bool or None, default: None
+        A thin halo in the axes' colour around each text; by default with "hide".
+    freeze : bool, default: False
+        Place once, at the call, and never again: the texts and lines become
+        plain artists of the axes that follow their points.
     **text_kwargs
-        Keywords of Axes.text. Font keywords (family, weight, style, stretch,
-        variant) and linespacing are measured; size and fontproperties are given
-        as `fontsize` and `font`; rotation other than 0, usetex, wrap and font
-        features are refused, as are the keywords that the helper sets itself (x,
-        y, s, ha, va, transform, parse_math).
+        Keywords of Axes.text, each for every label or, as a sequence of one value
+        per label, for each (colour, alpha, weight, ...). Font keywords (family,
+        weight, style, stretch, variant) and linespacing are measured; size and
+        fontproperties are given as `fontsize` and `font`; rotation other than 0,
+        usetex, wrap and font features are refused, as are the keywords that the
+        helper sets itself (x, y, s, ha, va, parse_math).
 
     Returns
     -------
     LabelResult
     """
-    base_size = round(font_size_points(fontsize) * TENTHS)
+    if getattr(ax, "name", "") == "3d":
+        raise ValueError(
+            "label_points labels 2-D axes; 3-D axes project their points at every "
+            "draw: label a 2-D projection of them instead"
+        )
+    labels = label_texts(texts)
+    request = _request(
+        ax, x, y, labels, fontsize, font, text_kwargs, line_kw, transform,
+        dict(overlap=overlap, priority=priority, leaders=leaders, max_distance=max_distance,
+             point_radius=point_radius, config=config, shrink=shrink, avoid=avoid,
+             halo=overlap == "hide" if halo is None else bool(halo)),
+    )  # fmt: skip
+    artist = PointLabels(ax, request)
+    ax.add_artist(artist)
+    try:
+        artist.place(figure_renderer(_root(ax)))
+    except BaseException:
+        artist.remove()
+        raise
+    if freeze:
+        artist.freeze()
+    return LabelResult(
+        artist.texts, artist.lines, artist.shown, artist.hidden, artist.leader_labels, artist
+    )
+
+
+def _request(
+    ax: Axes,
+    x: ArrayLike,
+    y: ArrayLike,
+    labels: list[str],
+    fontsize: Any,
+    font: Any,
+    text_kwargs: dict[str, Any],
+    line_kw: dict[str, Any] | None,
+    transform: Any,
+    options: dict[str, Any],
+) -> Request:
+    """label_points' arguments checked and turned into what a placement needs."""
+    if options["overlap"] not in ("allow", "hide"):
+        raise ValueError(f"overlap must be 'allow' or 'hide', not {options['overlap']!r}")
+    max_distance, point_radius = options["max_distance"], options["point_radius"]
     if max_distance is not None and not finite_number(max_distance, "max_distance") > 0:
         raise ValueError(f"label_points: max_distance must be positive, not {max_distance!r}")
     if not finite_number(point_radius, "point_radius") >= 0:
         raise ValueError(f"label_points: point_radius must be 0 or more, not {point_radius!r}")
-    labels = label_texts(texts)
-    style = text_style(font, text_kwargs, line_kw)
+    every, each = per_label(text_kwargs, len(labels))
+    style = text_style(font, every, line_kw)
+    fonts, font_of = label_fonts(style.font, each, len(labels))
+    if _one_per_label(fontsize, len(labels)):
+        sizes = [round(font_size_points(s) * TENTHS) for s in fontsize]
+    else:
+        sizes = [round(font_size_points(fontsize) * TENTHS)] * len(labels)
+    xs, ys = point_coordinates(ax, x, y, transform)
+    if xs.shape != ys.shape or len(xs) != len(labels):
+        raise ValueError(f"{len(xs)} x, {len(ys)} y and {len(labels)} texts")
+    if options["priority"] is not None:
+        options["priority"] = np.asarray(options["priority"], dtype=float)
+    return Request(
+        xs, ys, labels, transform, sizes, fonts, font_of, style, each,
+        options["overlap"], options["priority"], options["leaders"], max_distance,
+        float(point_radius), options["config"], options["shrink"], options["avoid"],
+        options["halo"],
+    )  # fmt: skip
+
+
+def _one_per_label(fontsize: Any, count: int) -> bool:
+    return (
+        not isinstance(fontsize, (str, bytes))
+        and hasattr(fontsize, "__len__")
+        and len(fontsize) == count
+    )
+
+
+def point_coordinates(
+    ax: Axes, x: ArrayLike, y: ArrayLike, transform: Any
+) -> tuple[Floats, Floats]:
+    """The points as floats, read by position; data coordinates go through the
+    axes' unit converters (dates, datetimes, categories), as plotting does."""
+    xs, ys = np.asarray(x), np.asarray(y)
+    if transform is None:
+        if xs.size:
+            ax.xaxis.update_units(xs)  # type: ignore[no-untyped-call]
+            ax.yaxis.update_units(ys)  # type: ignore[no-untyped-call]
+        xs = np.asarray(ax.xaxis.convert_units(xs))  # type: ignore[no-untyped-call]
+        ys = np.asarray(ax.yaxis.convert_units(ys))  # type: ignore[no-untyped-call]
+    try:
+        return xs.astype(float).ravel(), ys.astype(float).ravel()
+    except (TypeError, ValueError):
+        raise TypeError(
+            "label_points: x and y must be numbers, or values the axes' unit converters "
+            f"take (dates, categories), not {xs.dtype} and {ys.dtype}"
+        ) from None
+
+
+def _root(ax: Axes) -> Figure:
     figure = ax.figure
     while not isinstance(figure, Figure):  # a subfigure: its parent holds the renderer
         figure = figure.figure
-    renderer = figure_renderer(figure)
-    measure = FontMeasurer(
-        style.font, figure.dpi, unit=TENTHS, linespacing=style.linespacing, renderer=renderer
-    )
-    frame = ax.get_window_extent(renderer)
-    scale = figure.dpi / 72.0
-    placement = place_readable(
-        int(frame.width),
-        int(frame.height),
-        canvas_points(ax, frame, x, y, len(labels)),
-        labels,
-        measure,
-        base_size,
-        radius=point_radius * scale,
-        overlap=overlap,
-        priority=priority,
-        leaders=leaders,
-        max_distance=None if max_distance is None else max_distance * scale,
-        config=config,
-    )
-    artists, lines = draw_placement(ax, frame, placement, labels, style)
-
-    def count() -> Readability:
-        return placement_readability(placement, labels, measure, [base_size] * len(labels))
-
-    return LabelResult(
-        artists, lines, placement.shown, placement.hidden, list(placement.leader_lines), count
-    )
-
-
-def canvas_points(
-    ax: Axes, frame: Bbox, x: ArrayLike, y: ArrayLike, count: int
-) -> list[tuple[float, float]]:
-    """The points in the axes' display pixels, from its top-left corner with y
-    downward, as place_readable takes them; not finite ones far off it."""
-    xs = np.asarray(x, dtype=float).ravel()
-    ys = np.asarray(y, dtype=float).ravel()
-    if xs.shape != ys.shape or len(xs) != count:
-        raise ValueError(f"{len(xs)} x, {len(ys)} y and {count} texts")
-    if not len(xs):
-        return []
-    display = ax.transData.transform(np.column_stack([xs, ys]))
-    cx = display[:, 0] - frame.x0
-    cy = frame.y1 - display[:, 1]
-    good = np.isfinite(cx) & np.isfinite(cy)
-    cx, cy = np.where(good, cx, -FAR), np.where(good, cy, -FAR)
-    return list(zip(cx.tolist(), cy.tolist(), strict=True))
-
-
-def draw_placement(
-    ax: Axes, frame: Bbox, placement: Placement, texts: Sequence[str], style: TextStyle
-) -> tuple[list[Text], list[Line2D]]:
-    """Text artists and leader lines for the shown labels, in data coordinates. A
-    call completes or leaves the axes as it found them: an error or an interrupt
-    while the artists are made takes back those made so far."""
-    to_data = ax.transData.inverted()
-    corners = []
-    for i in placement.shown:
-        box = placement.boxes[i]
-        assert box is not None
-        corners.append((frame.x0 + box[0], frame.y1 - box[1]))
-    # One transform for all labels, one font per size (each Text copies its own).
-    anchors = to_data.transform(np.array(corners).reshape(-1, 2)).tolist()
-    fonts: dict[int, FontProperties] = {}
-    text_kw = dict(style.text_kw)
-    # Axes.text gives each text the axes' clip path, built anew per text unless
-    # one is given: one shared path instead costs nothing (texts are not clipped
-    # unless clip_on=True, and then to the same path).
-    if text_kw.get("clip_path") is None:
-        text_kw["clip_path"] = TransformedPatchPath(ax.patch)
-    artists: list[Text] = []
-    lines: list[Line2D] = []
-    try:
-        for i, (tx, ty) in zip(placement.shown, anchors, strict=True):
-            result = placement.results[i]
-            assert result is not None
-            drawn = fonts.get(result.fontSize)
-            if drawn is None:
-                drawn = fonts[result.fontSize] = style.font.copy()
-                drawn.set_size(result.fontSize / TENTHS)
-            artists.append(
-                ax.text(
-                    tx,
-                    ty,
-                    texts[i],
-                    fontproperties=drawn,
-                    ha="left",
-                    va="top",
-                    parse_math=False,
-                    **text_kw,
-                )  # fmt: skip
-            )
-        for segment in placement.leader_lines.values():
-            (x0, y0), (x1, y1) = to_data.transform(
-                [
-                    (frame.x0 + segment[0], frame.y1 - segment[1]),
-                    (frame.x0 + segment[2], frame.y1 - segment[3]),
-                ]
-            )
-            line = Line2D([x0, x1], [y0, y1], **style.line_kw)
-            # Not through Axes.plot: a line must not move the data limits, which
-            # autoscaling would turn into new view limits after the labels are placed.
-            ax.add_artist(line)
-            lines.append(line)
-    except BaseException:
-        for artist in [*artists, *lines]:
-            artist.remove()
-        raise
-    return artists, lines
-
-
-def placement_readability(
-    placement: Placement, texts: Sequence[str], measure: FontMeasurer, base: Sequence[int]
-) -> Readability:
-    """What a reader sees of the placement: the texts' exact extents, not the whole
-    pixels reserved for them."""
-    extents = []
-    smaller = []
-    for i in placement.shown:
-        result, box = placement.results[i], placement.boxes[i]
-        assert result is not None and box is not None
-        extent = measure.extent(texts[i], result.fontSize)
-        extents.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
-        smaller.append(result.fontSize < base[i])
-    return placement.readability(extents, smaller)
+    return figure

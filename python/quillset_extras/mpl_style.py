@@ -14,7 +14,7 @@ from typing import Any
 from ._optional import missing
 
 try:
-    from matplotlib import cbook
+    from matplotlib import cbook, colors
     from matplotlib.font_manager import FontProperties, font_scalings
     from matplotlib.lines import Line2D
     from matplotlib.text import Text
@@ -35,7 +35,6 @@ _OWN = {
     "horizontalalignment": "the alignment",
     "va": "the alignment",
     "verticalalignment": "the alignment",
-    "transform": "the position",
     "parse_math": "plain text (math text is not parsed)",
     "fontproperties": "font=",
     "font_properties": "font=",
@@ -148,9 +147,7 @@ def text_style(
     font: object, text_kwargs: dict[str, Any], line_kw: dict[str, Any] | None = None
 ) -> TextStyle:
     """The style of label_points' `font`, keywords for Axes.text and `line_kw`."""
-    for key in text_kwargs:
-        if key in _OWN:
-            raise TypeError(f"label_points sets {key!r} itself: use {_OWN[key]}")
+    refuse_own(text_kwargs)
     prop = font_properties(font).copy()
     linespacing: float | str = "normal"
     rest = {}
@@ -179,3 +176,63 @@ def text_style(
     }
     lines.update(cbook.normalize_kwargs(line_kw or {}, Line2D))
     return TextStyle(prop, linespacing, rest, lines)
+
+
+# Text properties that are colours: a sequence of numbers there is one colour,
+# unless it is no colour.
+_COLOURS = {"color", "backgroundcolor"}
+
+
+def refuse_own(text_kwargs: dict[str, Any]) -> None:
+    """Refuses the keywords of Axes.text that label_points sets itself."""
+    for key in text_kwargs:
+        if key in _OWN:
+            raise TypeError(f"label_points sets {key!r} itself: use {_OWN[key]}")
+
+
+def per_label(
+    text_kwargs: dict[str, Any], count: int
+) -> tuple[dict[str, Any], dict[str, list[Any]]]:
+    """The keywords of Axes.text split into those for every label and those given
+    one per label: a sequence (not a string, and not a colour for a colour
+    keyword) of `count` values. Keywords come back by their full names."""
+    refuse_own(text_kwargs)
+    every, each = {}, {}
+    for key, value in cbook.normalize_kwargs(text_kwargs, Text).items():
+        if _one_per_label(key, value, count):
+            each[key] = list(value)
+        else:
+            every[key] = value
+    return every, each
+
+
+def _one_per_label(key: str, value: Any, count: int) -> bool:
+    if isinstance(value, (str, bytes, dict)) or not hasattr(value, "__len__"):
+        return False
+    if not hasattr(value, "__iter__") or len(value) != count:
+        return False
+    return not (key in _COLOURS and colors.is_color_like(value))
+
+
+def label_fonts(
+    font: FontProperties, each: dict[str, list[Any]], count: int
+) -> tuple[list[FontProperties], list[int]]:
+    """The distinct fonts of the labels, and each label's: `font` with the font
+    keywords given one per label (by full name) folded in."""
+    keys = [key for key in each if key in _FONT]
+    if not keys:
+        return [font], [0] * count
+    fonts: list[FontProperties] = []
+    found: dict[FontProperties, int] = {}
+    font_of = []
+    for i in range(count):
+        prop = font.copy()
+        for key in keys:
+            getattr(prop, _FONT[key])(each[key][i])
+        index = found.setdefault(prop, len(fonts))
+        if index == len(fonts):
+            fonts.append(prop)
+        font_of.append(index)
+    for key in keys:
+        del each[key]
+    return fonts, font_of

@@ -61,9 +61,12 @@ class Placement:
     """What place_readable decided, in canvas units, per input label."""
 
     results: list[quillset.LayoutResult | None]
-    """the engine's result for every shown label, None for the others"""
+    """the engine's result for every shown label that the engine placed, None for
+    the others"""
     boxes: list[Box | None]
     """where every shown label's text goes (text_box), None for the others"""
+    font_sizes: list[int | None]
+    """the size of every shown label, None for the others"""
     shown: list[int]
     """labels to draw, in input order"""
     hidden: list[int]
@@ -296,9 +299,16 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         beside = with_room(scene, drawn, tier)
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
-        for i in beside:
+        for i in tier:
             box = drawn.boxes[i]
             if box is not None and rules.fits(i, box):
+                rules.draw(i)
+                continue
+            # Where the engine found no readable place, or was not asked: the
+            # places about the point that map-makers try.
+            spot = next((b for b in scene.spots(i) if rules.fits(i, b)), None)
+            if spot is not None:
+                drawn.place_at(i, spot, scene.sizes[i])
                 rules.draw(i)
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
@@ -332,10 +342,11 @@ def finish(scene: Scene, drawn: Drawn) -> Placement:
     """The placement of the labels drawn; the others' results are dropped."""
     for i in range(len(scene.points)):
         if i not in drawn.shown:
-            drawn.results[i] = drawn.boxes[i] = None
+            drawn.results[i] = drawn.boxes[i] = drawn.sizes[i] = None
     return Placement(
         drawn.results,
         drawn.boxes,
+        drawn.sizes,
         sorted(drawn.shown),
         [i for i in range(len(scene.points)) if i not in drawn.shown],
         drawn.leader_lines,

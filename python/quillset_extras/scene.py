@@ -202,6 +202,26 @@ class Scene:
         m = self.measure(self.texts[i], self.smallest(i))
         return anchor_rooms(obj, m.width, m.height + m.baseline, self.pad_x, self.pad_y)
 
+    def spots(self, i: int) -> list[Box]:
+        """Label i's text at its own size in the eight places about its marker
+        that map-makers try, in their order of preference: above right, above
+        left, below right, below left, right, left, above, below."""
+        m = self.measure(self.texts[i], self.sizes[i])
+        w, h = float(m.width), float(m.height + m.baseline)
+        l, t, r, b = self.markers[i]
+        px, py = self.pad_x, self.pad_y
+        cx, cy = (l + r) / 2, (t + b) / 2
+        return [
+            (r + px, t - py - h, r + px + w, t - py),
+            (l - px - w, t - py - h, l - px, t - py),
+            (r + px, b + py, r + px + w, b + py + h),
+            (l - px - w, b + py, l - px, b + py + h),
+            (r + px, cy - h / 2, r + px + w, cy + h / 2),
+            (l - px - w, cy - h / 2, l - px, cy + h / 2),
+            (cx - w / 2, t - py - h, cx + w / 2, t - py),
+            (cx - w / 2, b + py, cx + w / 2, b + py + h),
+        ]
+
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""
         full = self.measure(self.texts[i], self.sizes[i])
@@ -219,6 +239,8 @@ class Drawn:
     """the engine's result of each label placed, None for the others"""
     boxes: list[Box | None]
     """where each placed label's text goes, None for the others"""
+    sizes: list[int | None]
+    """the size of each placed label, None for the others"""
     cell: float
     gap: float
     shown: set[int] = field(default_factory=set)
@@ -237,10 +259,14 @@ class Drawn:
     @classmethod
     def empty(cls, scene: Scene) -> Drawn:
         count = len(scene.points)
-        return cls([None] * count, [None] * count, scene.cell, scene.gap)
+        return cls([None] * count, [None] * count, [None] * count, scene.cell, scene.gap)
 
     def place(self, i: int, result: quillset.LayoutResult, box: Box | None) -> None:
-        self.results[i], self.boxes[i] = result, box
+        self.results[i], self.boxes[i], self.sizes[i] = result, box, result.fontSize
+
+    def place_at(self, i: int, box: Box, size: int) -> None:
+        """Places label i at `box`, at `size`, without the engine."""
+        self.results[i], self.boxes[i], self.sizes[i] = None, box, size
 
     def show(self, i: int, marker: Box, line: Segment | None = None) -> None:
         box = self.boxes[i]

@@ -17,7 +17,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.font_manager import FontProperties  # noqa: E402
 
 import quillset  # noqa: E402
-from quillset_extras import Memoized, fixed_advance, geometry, mpl_measure, quality  # noqa: E402  # noqa: E402
+from quillset_extras import Memoized, fixed_advance, geometry, mpl_labels, mpl_measure, quality  # noqa: E402
 from quillset_extras.geometry import BoxIndex  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
 from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
@@ -141,24 +141,25 @@ def test_memoized_neither_caches_non_sizes_nor_shares_its_answers():
     assert (memo("a", 10).width, len(calls)) == (30, 2)
 
 
-def test_an_interrupt_while_drawing_leaves_the_axes_as_they_were(axes, monkeypatch):
+@pytest.mark.parametrize("freeze", [False, True])
+def test_an_interrupt_while_drawing_leaves_the_axes_as_they_were(axes, monkeypatch, freeze):
     rng = random.Random(3)
     x, y = [rng.random() for _ in range(300)], [rng.random() for _ in range(300)]
-    before = (list(axes.texts), list(axes.lines), list(axes.artists))
+    before = list(axes.get_children())
     made = 0
-    text = axes.text
 
-    def interrupted(*args, **kwargs):
-        nonlocal made
-        made += 1
-        if made == 40:
-            raise KeyboardInterrupt
-        return text(*args, **kwargs)
+    class Interrupted(mpl_labels.Text):
+        def __init__(self, *args, **kwargs):
+            nonlocal made
+            made += 1
+            if made == 40:
+                raise KeyboardInterrupt
+            super().__init__(*args, **kwargs)
 
-    monkeypatch.setattr(axes, "text", interrupted)
+    monkeypatch.setattr(mpl_labels, "Text", Interrupted)
     with pytest.raises(KeyboardInterrupt):
-        label_points(axes, x, y, [f"p{i}" for i in range(300)], overlap="hide", leaders=True)
-    assert (list(axes.texts), list(axes.lines), list(axes.artists)) == before
+        label_points(axes, x, y, [f"p{i}" for i in range(300)], overlap="allow", freeze=freeze)
+    assert list(axes.get_children()) == before
 
 
 @pytest.mark.parametrize(

@@ -1,0 +1,426 @@
+"""The labels of one label_points call as an artist of the axes: placed when the
+figure is drawn, with the renderer that draws it, and placed again whenever a
+draw finds another geometry (limits, the axes' size or place, dpi, renderer);
+or placed once and frozen, as plain texts and lines that follow their points.
+
+A placement measures with the font's own metrics (cached by text and size),
+gathers what else the axes draw (quillset_extras.mpl_obstacles), maps the points
+forward through their transform into the axes' canvas, and runs place_readable.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+from ._optional import missing
+
+try:
+    import numpy as np
+    from matplotlib import patheffects
+    from matplotlib.artist import Artist
+    from matplotlib.axes import Axes
+    from matplotlib.backend_bases import RendererBase
+    from matplotlib.figure import Figure
+    from matplotlib.font_manager import FontProperties
+    from matplotlib.lines import Line2D
+    from matplotlib.text import Text
+    from matplotlib.transforms import (
+        Affine2D,
+        Bbox,
+        IdentityTransform,
+        ScaledTranslation,
+        Transform,
+        TransformedPatchPath,
+    )
+    from numpy.typing import NDArray
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.mpl_labels", "matplotlib") from None
+
+import quillset
+
+from .geometry import Box
+from .mpl_measure import FontMeasurer
+from .mpl_obstacles import PointMarkers, gather_obstacles, point_markers
+from .mpl_style import TENTHS, TextStyle
+from .quality import Readability
+from .readable import Placement, place_readable
+from .scene import FAR
+
+Floats = NDArray[np.float64]
+
+# Text of labels whose fonts differ: the engine measures a text by its string,
+# so each carries its font's number between these marks.
+_FONT_MARK = "\x01"
+# Drawn texts' halo: a stroke of this width, in points, in the axes' colour.
+_HALO_WIDTH = 2.5
+
+
+@dataclass(frozen=True)
+class Request:
+    """What label_points was asked for, apart from the figure's geometry."""
+
+    x: Floats
+    y: Floats
+    """the points, in the coordinates of `transform`"""
+    texts: list[str]
+    transform: Any
+    """None for the axes' data coordinates, or a Transform, or what Axes.text
+    takes as one (an object with _as_mpl_transform, such as a cartopy CRS)"""
+    sizes: list[int]
+    """each label's size in tenths of a point"""
+    fonts: list[FontProperties]
+    font_of: list[int]
+    """each label's font, an index into `fonts`"""
+    style: TextStyle
+    per_label: dict[str, list[Any]]
+    """Text properties given one per label"""
+    overlap: str
+    priority: Any
+    leaders: bool
+    max_distance: float | None
+    """points"""
+    point_radius: float
+    """points"""
+    config: quillset.LayoutConfig | None
+    shrink: bool
+    avoid: Sequence[Artist] | None
+    halo: bool
+
+
+class PointLabels(Artist):
+    """The labels of one label_points call, drawn by the axes like any artist.
+
+    At every draw whose geometry differs from the last placement's, the labels
+    are placed again; then the shown texts and their leader lines are drawn.
+    `shown`, `hidden`, `texts`, `lines` and `leader_labels` always hold what the
+    last placement drew (the lists are updated in place)."""
+
+    zorder = 3
+
+    def __init__(self, ax: Axes, request: Request) -> None:
+        super().__init__()
+        self.set_in_layout(False)
+        self._ax = ax
+        self.request = request
+        self.placement: Placement | None = None
+        self.shown: list[int] = []
+        self.hidden: list[int] = list(range(len(request.texts)))
+        self.texts: list[Text] = []
+        self.lines: list[Line2D] = []
+        self.leader_labels: list[int] = []
+        self.frozen = False
+        self._key: tuple[Any, ...] | None = None
+        self._measurers: dict[tuple[int, float, float], FontMeasurer] = {}
+        self._artists: dict[int, Text] = {}
+        self._readability: Readability | None = None
+        self._clip: TransformedPatchPath | None = None
+        self.placements = 0
+        """how many times the labels were placed"""
+
+    # Placement -----------------------------------------------------------------
+
+    def place(self, renderer: RendererBase) -> bool:
+        """Places the labels for the geometry that `renderer` draws, unless the
+        last placement had the same; returns whether it placed."""
+        key = self._geometry(renderer)
+        if self.frozen or key == self._key:
+            return False
+        ax, request = self._ax, self.request
+        frame = ax.get_window_extent(renderer)
+        dpi = _root(ax).dpi
+        transform = point_transform(ax, request.transform)
+        markers = point_markers(ax, renderer, request.x, request.y, transform)
+        obstacles = gather_obstacles(
+            ax, renderer, exclude=self._own_artists(), avoid=request.avoid, markers=markers
+        )
+        scale = dpi / 72.0
+        points = canvas_points(transform, frame, request.x, request.y)
+        placement = place_readable(
+            int(frame.width),
+            int(frame.height),
+            points,
+            self._engine_texts(),
+            self._measure(dpi, renderer),
+            request.sizes,
+            markers=marker_boxes(points, markers, request.point_radius * scale),
+            overlap=request.overlap,  # type: ignore[arg-type]
+            priority=request.priority,
+            leaders=request.leaders,
+            max_distance=None if request.max_distance is None else request.max_distance * scale,
+            config=request.config,
+            shrink=request.shrink,
+            obstacles=[*obstacles.boxes, *self._other_labels(renderer, frame)],
+            mask=obstacles.mask,
+        )
+        self._show(placement, frame)
+        self._key = key
+        self.placements += 1
+        return True
+
+    def _geometry(self, renderer: RendererBase) -> tuple[Any, ...]:
+        ax = self._ax
+        children = tuple(id(a) for a in ax.get_children() if a is not self)
+        return (
+            type(renderer),
+            _root(ax).dpi,
+            tuple(ax.get_window_extent(renderer).bounds),
+            tuple(ax.viewLim.bounds),
+            ax.get_xscale(),
+            ax.get_yscale(),
+            children,
+        )
+
+    def _own_artists(self) -> list[Artist]:
+        """What gathering obstacles must skip: every label set of the axes (the
+        others count through _other_labels), and this one's texts and lines."""
+        sets = [a for a in self._ax.get_children() if isinstance(a, PointLabels)]
+        return [self, *sets, *self.texts, *self.lines]
+
+    def _engine_texts(self) -> list[str]:
+        request = self.request
+        if len(request.fonts) == 1:
+            return request.texts
+        return [
+            f"{_FONT_MARK}{f}{_FONT_MARK}{t}"
+            for f, t in zip(request.font_of, request.texts, strict=True)
+        ]
+
+    def measurer(self, font: int, dpi: float, renderer: RendererBase) -> FontMeasurer:
+        """The measurer of one font at one dpi, kept across placements."""
+        renderer_dpi = float(getattr(renderer, "dpi", dpi))
+        key = (font, dpi, renderer_dpi)
+        found = self._measurers.get(key)
+        if found is None:
+            found = self._measurers[key] = FontMeasurer(
+                self.request.fonts[font],
+                dpi,
+                unit=TENTHS,
+                linespacing=self.request.style.linespacing,
+                renderer=renderer,
+            )
+        return found
+
+    def _measure(self, dpi: float, renderer: RendererBase) -> Callable[[str, int], Any]:
+        if len(self.request.fonts) == 1:
+            return self.measurer(0, dpi, renderer)
+        measurers = [self.measurer(f, dpi, renderer) for f in range(len(self.request.fonts))]
+
+        def measure(text: str, size: int) -> quillset.TextSize:
+            if text.startswith(_FONT_MARK):
+                font, _, text = text[1:].partition(_FONT_MARK)
+                return measurers[int(font)](text, size)
+            return measurers[0](text, size)
+
+        return measure
+
+    def _other_labels(self, renderer: RendererBase, frame: Bbox) -> list[Box]:
+        """The texts and leader lines of the axes' other label sets, drawn before
+        this one in this draw, as boxes in the canvas."""
+        boxes: list[Box] = []
+        for other in self._ax.get_children():
+            if not isinstance(other, PointLabels) or other is self:
+                continue
+            for text in other.texts:
+                e = text.get_window_extent(renderer)
+                boxes.append((e.x0 - frame.x0, frame.y1 - e.y1, e.x1 - frame.x0, frame.y1 - e.y0))
+            for line in other.lines:
+                boxes += _segment_boxes(line, frame)
+        return boxes
+
+    # Artists -------------------------------------------------------------------
+
+    def _show(self, placement: Placement, frame: Bbox) -> None:
+        """Makes the texts and lines of the placement, keeping the Text of a
+        label shown before."""
+        request, ax = self.request, self._ax
+        figure = ax.figure
+        texts: list[Text] = []
+        for i in placement.shown:
+            box, size = placement.boxes[i], placement.font_sizes[i]
+            assert box is not None and size is not None
+            x, y = frame.x0 + box[0], frame.y1 - box[1]
+            text = self._artists.get(i)
+            if text is None:
+                text = self._artists[i] = self._make_text(i)
+            text.set_position((x, y))
+            if text.get_fontsize() != size / TENTHS:
+                text.set_fontsize(size / TENTHS)
+            texts.append(text)
+        lines = []
+        for segment in placement.leader_lines.values():
+            line = Line2D(
+                [frame.x0 + segment[0], frame.x0 + segment[2]],
+                [frame.y1 - segment[1], frame.y1 - segment[3]],
+                transform=IdentityTransform(),
+                **request.style.line_kw,
+            )
+            line.set_figure(figure)
+            line.axes = ax
+            lines.append(line)
+        self.placement = placement
+        self._readability = None
+        self.shown[:] = placement.shown
+        self.hidden[:] = placement.hidden
+        self.texts[:] = texts
+        self.lines[:] = lines
+        self.leader_labels[:] = list(placement.leader_lines)
+
+    def _make_text(self, i: int) -> Text:
+        request, ax = self.request, self._ax
+        kw = dict(request.style.text_kw)
+        for key, values in request.per_label.items():
+            kw[key] = values[i]
+        if request.halo and "path_effects" not in kw:
+            kw["path_effects"] = [
+                patheffects.withStroke(linewidth=_HALO_WIDTH, foreground=ax.get_facecolor())
+            ]
+        if kw.get("clip_path") is None:
+            # One shared path: texts are clipped to it only with clip_on=True.
+            if self._clip is None:
+                self._clip = TransformedPatchPath(ax.patch)
+            kw["clip_path"] = self._clip
+        kw.setdefault("clip_on", False)  # as Axes.text
+        font = request.fonts[request.font_of[i]].copy()
+        text = Text(
+            0.0, 0.0, request.texts[i], fontproperties=font, ha="left", va="top",
+            parse_math=False, transform=IdentityTransform(), **kw,
+        )  # fmt: skip
+        text.set_figure(ax.figure)
+        text.axes = ax
+        return text
+
+    def freeze(self) -> None:
+        """Keeps the current placement: its texts and lines become plain artists
+        of the axes, each placed at an offset from its point, which they follow;
+        no draw places them again."""
+        placement, ax = self.placement, self._ax
+        assert placement is not None
+        transform = point_transform(ax, self.request.transform)
+        figure = _root(ax)
+        scale = 72.0 / figure.dpi
+        for i, text in zip(placement.shown, self.texts, strict=True):
+            px, py = transform.transform((self.request.x[i], self.request.y[i]))
+            x, y = text.get_position()
+            text.set_transform(offset_from(figure, transform, self.request.x[i], self.request.y[i]))
+            text.set_position(((x - px) * scale, (y - py) * scale))
+            ax.add_artist(text)
+        for i, line in zip(placement.leader_lines, self.lines, strict=True):
+            px, py = transform.transform((self.request.x[i], self.request.y[i]))
+            xs, ys = line.get_data()
+            line.set_transform(offset_from(figure, transform, self.request.x[i], self.request.y[i]))
+            line.set_data(
+                [(v - px) * scale for v in xs],  # type: ignore[union-attr]
+                [(v - py) * scale for v in ys],  # type: ignore[union-attr]
+            )
+            ax.add_artist(line)
+        self.frozen = True
+        self.remove()
+
+    # Drawing ---------------------------------------------------------------------
+
+    def draw(self, renderer: RendererBase) -> None:
+        if not self.get_visible() or self.frozen:
+            return
+        self.place(renderer)
+        for artist in [*self.lines, *self.texts]:
+            artist.draw(renderer)
+        self.stale = False
+
+    def readability(self, renderer: RendererBase | None = None) -> Readability:
+        """What a reader sees of the last placement, from the texts' exact extents."""
+        if self._readability is None:
+            placement = self.placement
+            assert placement is not None
+            dpi = _root(self._ax).dpi
+            extents, smaller = [], []
+            for i in placement.shown:
+                size, box = placement.font_sizes[i], placement.boxes[i]
+                assert size is not None and box is not None
+                measure = next(
+                    m for (f, d, _), m in self._measurers.items()
+                    if f == self.request.font_of[i] and d == dpi
+                )  # fmt: skip
+                extent = measure.extent(self.request.texts[i], size)
+                extents.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
+                smaller.append(size < self.request.sizes[i])
+            self._readability = placement.readability(extents, smaller)
+        return self._readability
+
+
+def point_transform(ax: Axes, transform: Any) -> Transform:
+    """The transform from the points' coordinates to display pixels, as
+    Axes.text would take `transform` (None for the data coordinates)."""
+    if transform is None:
+        return ax.transData
+    if hasattr(transform, "_as_mpl_transform"):  # a cartopy CRS, say
+        found: Transform = transform._as_mpl_transform(ax)
+        return found
+    if isinstance(transform, Transform):
+        return transform
+    raise TypeError(
+        f"label_points: transform must be a matplotlib Transform, not {type(transform).__name__}"
+    )
+
+
+def canvas_points(
+    transform: Transform, frame: Bbox, x: Floats, y: Floats
+) -> list[tuple[float, float]]:
+    """The points in the axes' canvas (display pixels from its top-left corner, y
+    downward), forward through `transform`; those not finite far off it."""
+    if not len(x):
+        return []
+    with np.errstate(all="ignore"):
+        display = np.asarray(transform.transform(np.column_stack([x, y])), dtype=float)
+    cx = display[:, 0] - frame.x0
+    cy = frame.y1 - display[:, 1]
+    good = np.isfinite(cx) & np.isfinite(cy)
+    cx, cy = np.where(good, cx, -FAR), np.where(good, cy, -FAR)
+    return list(zip(cx.tolist(), cy.tolist(), strict=True))
+
+
+def marker_boxes(
+    points: Sequence[tuple[float, float]], drawn: PointMarkers | None, radius: float
+) -> list[Box]:
+    """Each point's marker box in the canvas: as drawn where a scatter or line
+    draws it, else a square of half-side `radius`."""
+    half_w = np.full(len(points), radius)
+    half_h = np.full(len(points), radius)
+    if drawn is not None:
+        found = np.isfinite(drawn.half_width)
+        half_w[found] = drawn.half_width[found]
+        half_h[found] = drawn.half_height[found]
+    return [
+        (x - w, y - h, x + w, y + h)
+        for (x, y), w, h in zip(points, half_w.tolist(), half_h.tolist(), strict=True)
+    ]
+
+
+def offset_from(figure: Figure, transform: Transform, x: float, y: float) -> Transform:
+    """Coordinates in points from the display position of (x, y) under
+    `transform`: an artist placed in them follows its point."""
+    # ScaledTranslation maps (x, y) with the whole transform, non-affine parts
+    # included, though its signature asks for an affine one.
+    to = ScaledTranslation(x, y, transform)  # type: ignore[arg-type]
+    return Affine2D().scale(1.0 / 72.0) + figure.dpi_scale_trans + to
+
+
+def _segment_boxes(line: Line2D, frame: Bbox) -> list[Box]:
+    """Small boxes along a drawn line, in the canvas."""
+    xy = line.get_transform().transform(line.get_xydata())
+    boxes: list[Box] = []
+    for (x0, y0), (x1, y1) in zip(xy[:-1], xy[1:], strict=True):
+        steps = max(1, int(np.hypot(x1 - x0, y1 - y0) // 2))
+        for k in range(steps + 1):
+            x = x0 + (x1 - x0) * k / steps - frame.x0
+            y = frame.y1 - (y0 + (y1 - y0) * k / steps)
+            boxes.append((x - 1.0, y - 1.0, x + 1.0, y + 1.0))
+    return boxes
+
+
+def _root(ax: Axes) -> Figure:
+    figure = ax.figure
+    while not isinstance(figure, Figure):  # a subfigure: its parent holds the dpi
+        figure = figure.figure
+    return figure
