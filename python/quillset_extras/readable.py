@@ -54,6 +54,9 @@ __all__ = [
 # points 4 passes leave within 3 % as many overlapping pairs as 8, or 30, at half
 # the time of 8.
 _ALLOW_PASSES = 4
+# A label had better not cover the markers of the points this many places after
+# it in priority: their labels come soon and matter nearly as much.
+_NEXT = 64
 
 
 @dataclass
@@ -300,19 +303,29 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
         for i in tier:
-            box = drawn.boxes[i]
-            if box is not None and rules.fits(i, box):
-                rules.draw(i)
-                continue
-            # Where the engine found no readable place, or was not asked: the
-            # places about the point that map-makers try.
-            spot = next((b for b in scene.spots(i) if rules.fits(i, b)), None)
-            if spot is not None:
-                drawn.place_at(i, spot, scene.sizes[i])
-                rules.draw(i)
+            place_beside(scene, drawn, rules, i)
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
     return drawn
+
+
+def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
+    """Draws label i beside its point where the rules allow: where the engine put
+    it, or in one of the places about the point that map-makers try. Of those,
+    the place that covers fewest markers of the next most important points
+    wins, then fewest markers at all (those of less important points, whose
+    labels then keep a chance), then the engine's, then the map-maker's order."""
+    box = drawn.boxes[i]
+    engine = [box] if box is not None and drawn.results[i] is not None else []
+    fitting = [b for b in [*engine, *scene.spots(i)] if rules.fits(i, b)]
+    if not fitting:
+        return
+    spot = min(fitting, key=lambda b: scene.covered(b, scene.rank[i] + _NEXT))
+    if engine and spot is engine[0]:
+        rules.draw(i)
+    else:
+        drawn.place_at(i, spot, scene.sizes[i])
+        rules.draw(i)
 
 
 def with_room(scene: Scene, drawn: Drawn, labels: Sequence[int]) -> list[int]:

@@ -30,7 +30,7 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import Box, BoxIndex, LineIndex, Segment, apart
+from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
@@ -45,6 +45,8 @@ get no label and block nothing."""
 _HIDE_WEIGHT = 100.0
 # Drawn texts side by side keep this share of the text height apart.
 _GAP = 0.2
+# Steps of a text slid along a side of its marker, in the map-maker's places.
+_SLIDES = 4
 
 
 def grid_cell(line_height: float) -> float:
@@ -203,24 +205,36 @@ class Scene:
         return anchor_rooms(obj, m.width, m.height + m.baseline, self.pad_x, self.pad_y)
 
     def spots(self, i: int) -> list[Box]:
-        """Label i's text at its own size in the eight places about its marker
-        that map-makers try, in their order of preference: above right, above
-        left, below right, below left, right, left, above, below."""
+        """Label i's text at its own size in the places about its marker that
+        map-makers try, in their order of preference: above right, above left,
+        below right, below left, right, left, above, below; then the same sides
+        with the text slid along them."""
         m = self.measure(self.texts[i], self.sizes[i])
         w, h = float(m.width), float(m.height + m.baseline)
         l, t, r, b = self.markers[i]
         px, py = self.pad_x, self.pad_y
         cx, cy = (l + r) / 2, (t + b) / 2
-        return [
-            (r + px, t - py - h, r + px + w, t - py),
-            (l - px - w, t - py - h, l - px, t - py),
-            (r + px, b + py, r + px + w, b + py + h),
-            (l - px - w, b + py, l - px, b + py + h),
-            (r + px, cy - h / 2, r + px + w, cy + h / 2),
-            (l - px - w, cy - h / 2, l - px, cy + h / 2),
-            (cx - w / 2, t - py - h, cx + w / 2, t - py),
-            (cx - w / 2, b + py, cx + w / 2, b + py + h),
+        above, below = t - py - h, b + py
+        right, left = r + px, l - px - w
+        spots = [
+            (right, above), (left, above), (right, below), (left, below),
+            (right, cy - h / 2), (left, cy - h / 2), (cx - w / 2, above), (cx - w / 2, below),
+        ]  # fmt: skip
+        for k in range(1, _SLIDES):
+            f = k / _SLIDES
+            spots += [(cx - w * f, above), (cx - w * f, below)]
+            spots += [(right, cy - h * f), (left, cy - h * f)]
+        return [(x, y, x + w, y + h) for x, y in spots]
+
+    def covered(self, box: Box, rank: int) -> tuple[int, int]:
+        """How many markers the box covers of points up to `rank`, and in all."""
+        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
+        under = [
+            m[4]
+            for m in set(self.marker_index.near((x0, y0, x1, y1)))
+            if m[2] > x0 and x1 > m[0] and m[3] > y0 and y1 > m[1]
         ]
+        return sum(1 for r in under if r <= rank), len(under)
 
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""
@@ -289,17 +303,17 @@ def solve_round(
     own: bool,
 ) -> dict[int, quillset.LayoutResult]:
     """One engine round for the chosen labels about their `objects`. Within their
-    reach, the obstacles, the drawn texts and the markers of points up to the
-    least important chosen one are obstacles to the engine; with `own`, a
-    label's object is its own marker, which is then no obstacle."""
+    reach, the obstacles, the drawn texts and all markers are obstacles to the
+    engine (a text may cover a less important point's marker, but had better
+    not); with `own`, a label's object is its own marker, which is then no
+    obstacle."""
     engine = EngineRound(
         scene.width, scene.height, scene.measure, scene.hide_config, one_size=not scene.shrink
     )
-    last = max((scene.rank[i] for i in chosen), default=-1)
     near: set[Box] = set()
     for i in chosen:
         reach = scene.reach_box(i, objects[i])
-        scene.marker_index.collect_ranked(reach, last, near)
+        scene.marker_index.collect_ranked(reach, len(scene.points), near)
         scene.obstacle_index.collect(reach, near)
         drawn.text_index.collect(reach, near)
     for i in chosen:
