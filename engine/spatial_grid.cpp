@@ -48,11 +48,15 @@ void SpatialGrid::moveLabel(int32_t labelIndex, float regX0, float regY0, float 
     };
     if (sparse) {
         const uint32_t* starts = sparseCells.starts.data();
-        forEachSparseRow(r, [&](int32_t, size_t first, size_t last) {
-            for (size_t c = first; c < last; ++c) {
+        const std::vector<int32_t>& occupied = sparseCells.rows;
+        for (auto row = std::lower_bound(occupied.begin(), occupied.end(), r.rowLo);
+             row != occupied.end() && *row <= r.rowHi; ++row) {
+            const SparseSpan cells =
+                sparseCellsWithin(static_cast<size_t>(row - occupied.begin()), r.colLo, r.colHi);
+            for (size_t c = cells.first; c < cells.last; ++c) {
                 rewrite(starts[c], starts[c + 1]);
             }
-        });
+        }
         return;
     }
     for (int32_t row = r.rowLo; row <= r.rowHi; ++row) {

@@ -112,26 +112,71 @@ public:
     void build(int32_t count, BoxOf&& boxOf);
 
     // Calls visitor(entry) once for each label registered in the cells of the box,
-    // in the visiting order above.
+    // in the visiting order above. Always inlined, as the solver's sums need.
     template <class Visitor>
-    void visit(float x0, float y0, float x1, float y1, Visitor&& visitor) const {
+    [[gnu::always_inline]] void visit(float x0, float y0, float x1, float y1,
+                                      Visitor&& visitor) const {
         const CellRange range = cellRange(x0, y0, x1, y1);
         if (range.empty()) {
             return;
         }
+        const PackedEntry* pool = packed.data();
         if (sparse) [[unlikely]] {
-            visitSparse(range, visitor);
+            // The same walk over the occupied rows and, in each, the occupied cells
+            // within the columns. It stays inline and calls nothing out of line: a
+            // visitor passed out of line would keep the caller's sums in memory, and
+            // a call would cost registers, in the dense loop below too.
+            const int32_t* occupied = sparseCells.rows.data();
+            const int32_t* rowsEnd = occupied + sparseCells.rows.size();
+            for (const int32_t* row = std::lower_bound(occupied, rowsEnd, range.rowLo);
+                 row != rowsEnd && *row <= range.rowHi; ++row) {
+                const SparseSpan cells = sparseCellsWithin(static_cast<size_t>(row - occupied),
+                                                           range.colLo, range.colHi);
+                if (cells.first == cells.last) {
+                    continue;
+                }
+                // The first cell found counts as the query's first column even past it:
+                // then no label of the row reaches the first column, so every label of
+                // that cell starts there and has kFirstColumn set.
+                const uint32_t rowNeed = *row == range.rowLo ? 0u : kFirstRow;
+                const uint32_t* starts = sparseCells.starts.data();
+                uint32_t e = starts[cells.first];
+                const uint32_t firstColumnEnd = starts[cells.first + 1];
+                const uint32_t rowEnd = starts[cells.last];
+                for (; e < firstColumnEnd; ++e) {
+                    if ((pool[e].first & rowNeed) == rowNeed) {
+                        visitor(pool[e]);
+                    }
+                }
+                const uint32_t need = rowNeed | kFirstColumn;
+                for (; e < rowEnd; ++e) {
+                    if ((pool[e].first & need) == need) {
+                        visitor(pool[e]);
+                    }
+                }
+            }
             return;
         }
-        const PackedEntry* pool = packed.data();
         const uint32_t* start = cellStart.data();
         for (int32_t row = range.rowLo; row <= range.rowHi; ++row) {
             // Past the box's first row only labels whose range starts in this row are
-            // new.
+            // new; past its first column, likewise for columns.
             const uint32_t rowNeed = row == range.rowLo ? 0u : kFirstRow;
             const uint32_t* cells = start + static_cast<int64_t>(row) * cols;
-            visitRow(pool, cells[range.colLo], cells[range.colLo + 1], cells[range.colHi + 1],
-                     rowNeed, visitor);
+            uint32_t e = cells[range.colLo];
+            const uint32_t firstColumnEnd = cells[range.colLo + 1];
+            const uint32_t rowEnd = cells[range.colHi + 1];
+            for (; e < firstColumnEnd; ++e) {
+                if ((pool[e].first & rowNeed) == rowNeed) {
+                    visitor(pool[e]);
+                }
+            }
+            const uint32_t need = rowNeed | kFirstColumn;
+            for (; e < rowEnd; ++e) {
+                if ((pool[e].first & need) == need) {
+                    visitor(pool[e]);
+                }
+            }
         }
     }
 
@@ -183,58 +228,19 @@ private:
     template <class BoxOf>
     void buildSparse(int32_t count, BoxOf& boxOf, uint32_t total);
 
-    // The entries e .. rowEnd - 1 of one row of a query; those before firstColumnEnd
-    // lie in the query's first column.
-    template <class Visitor>
-    static void visitRow(const PackedEntry* pool, uint32_t e, uint32_t firstColumnEnd,
-                         uint32_t rowEnd, uint32_t rowNeed, Visitor& visitor) {
-        for (; e < firstColumnEnd; ++e) {
-            if ((pool[e].first & rowNeed) == rowNeed) {
-                visitor(pool[e]);
-            }
-        }
-        // Past the box's first column, likewise for columns.
-        const uint32_t need = rowNeed | kFirstColumn;
-        for (; e < rowEnd; ++e) {
-            if ((pool[e].first & need) == need) {
-                visitor(pool[e]);
-            }
-        }
-    }
-
-    // Calls f(row, first, last) for every occupied row within the range's rows,
-    // with the row's occupied cells within its columns as cells first .. last - 1
-    // of sparseCells (first == last when there are none).
-    template <class F>
-    void forEachSparseRow(const CellRange& range, F&& f) const {
-        const int32_t* occupied = sparseCells.rows.data();
-        const int32_t* rowsEnd = occupied + sparseCells.rows.size();
+    // The cells of occupied row k of the sparse form within columns colLo .. colHi:
+    // cells first .. last - 1 of sparseCells.
+    struct SparseSpan {
+        size_t first;
+        size_t last;
+    };
+    SparseSpan sparseCellsWithin(size_t k, int32_t colLo, int32_t colHi) const {
         const int32_t* columns = sparseCells.columns.data();
-        for (const int32_t* row = std::lower_bound(occupied, rowsEnd, range.rowLo);
-             row != rowsEnd && *row <= range.rowHi; ++row) {
-            const size_t k = static_cast<size_t>(row - occupied);
-            const int32_t* to = columns + sparseCells.rowCells[k + 1];
-            const int32_t* first =
-                std::lower_bound(columns + sparseCells.rowCells[k], to, range.colLo);
-            const int32_t* last = std::upper_bound(first, to, range.colHi);
-            f(*row, static_cast<size_t>(first - columns), static_cast<size_t>(last - columns));
-        }
-    }
-
-    template <class Visitor>
-    void visitSparse(const CellRange& range, Visitor& visitor) const {
-        const PackedEntry* pool = packed.data();
-        const uint32_t* starts = sparseCells.starts.data();
-        forEachSparseRow(range, [&](int32_t row, size_t first, size_t last) {
-            if (first == last) {
-                return;
-            }
-            const uint32_t rowNeed = row == range.rowLo ? 0u : kFirstRow;
-            // The first cell found counts as the query's first column even past it: then
-            // no label of the row reaches the first column, so every label of that cell
-            // starts there and has kFirstColumn set.
-            visitRow(pool, starts[first], starts[first + 1], starts[last], rowNeed, visitor);
-        });
+        const int32_t* to = columns + sparseCells.rowCells[k + 1];
+        const int32_t* first = std::lower_bound(columns + sparseCells.rowCells[k], to, colLo);
+        const int32_t* last = std::upper_bound(first, to, colHi);
+        return SparseSpan{static_cast<size_t>(first - columns),
+                          static_cast<size_t>(last - columns)};
     }
 };
 
