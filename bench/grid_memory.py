@@ -97,7 +97,7 @@ def run(script: str, args: list) -> dict:
 def describe(name: str, width: int, result: dict, base_kib: int) -> str:
     canvas = f"{width:,} x {width:,}"
     rss = result["maxrss_kib"]
-    memory = f"peak RSS {rss / 1024:7.1f} MiB (+{(rss - base_kib) / 1024:.1f})"
+    memory = f"peak RSS {rss / 1024:7.1f} MiB ({(rss - base_kib) / 1024:+.1f})"
     if "error" in result:
         outcome = f"{result['error']:>24}"
     else:
