@@ -192,7 +192,7 @@ TEST(SpatialGrid, RegistrationsPastThirtyTwoBitsThrowAndKeepTheGrid) {
     EXPECT_EQ(visits(grid, {0, 0, 100, 100}), std::vector<int32_t>{0});
 }
 
-// The dense form while the canvas has at most about 4 cells per label or per
+// The dense form while the canvas has at most 128 cells per label or per
 // registration, plus 65,536; past that the sparse form, whose memory follows the
 // registrations.
 TEST(SpatialGrid, FormFollowsCellsPerRegistration) {
@@ -200,14 +200,14 @@ TEST(SpatialGrid, FormFollowsCellsPerRegistration) {
         int32_t canvas, cell, labels, span;  // labels of span x span cells
         bool sparse;
     } cases[] = {
-        {1000, 1, 0, 1, true},             // 10^6 cells, nothing registered
-        {25600, 100, 0, 1, false},         // 65,536 cells
-        {25700, 100, 0, 1, true},          // 66,049 cells
-        {100000, 100, 240000, 1, false},   // 10^6 cells, 240,000 labels
-        {100000, 100, 200000, 1, true},    // 10^6 cells, 200,000 registrations
-        {100000, 100, 1000, 20, false},    // 10^6 cells, 400,000 registrations
-        {100000, 100, 1000, 10, true},     // 10^6 cells, 100,000 registrations
-        {1000000, 100, 20, 1, true},       // 10^8 cells
+        {1000, 1, 0, 1, true},           // 10^6 cells, nothing registered
+        {25600, 100, 0, 1, false},       // 65,536 cells
+        {25700, 100, 0, 1, true},        // 66,049 cells
+        {100000, 100, 7500, 1, false},   // 10^6 cells, 7,500 labels
+        {100000, 100, 7000, 1, true},    // 10^6 cells, 7,000 registrations
+        {100000, 100, 1000, 3, false},   // 10^6 cells, 9,000 registrations
+        {100000, 100, 1000, 2, true},    // 10^6 cells, 4,000 registrations
+        {1000000, 100, 20, 1, true},     // 10^8 cells
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.canvas << " / " << c.cell << ", " << c.labels);
