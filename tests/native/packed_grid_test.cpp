@@ -143,7 +143,9 @@ std::vector<PackedEntry> entries(const SpatialGrid& grid, const Box& q) {
 // Same labels, boxes and flags, bit for bit, in the same order.
 bool sameEntries(const PackedEntry* a, const PackedEntry* aEnd, const PackedEntry* b,
                  const PackedEntry* bEnd) {
-    return aEnd - a == bEnd - b && std::memcmp(a, b, sizeof(PackedEntry) * (aEnd - a)) == 0;
+    // An empty list may be a null pointer, which memcmp must not get.
+    return aEnd - a == bEnd - b &&
+           (a == aEnd || std::memcmp(a, b, sizeof(PackedEntry) * (aEnd - a)) == 0);
 }
 
 // The dense and the sparse form hold the same registrations and visit alike, also
