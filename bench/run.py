@@ -4,7 +4,7 @@
     make bench                          # full run: several minutes
     make bench BENCH_ARGS=--quick       # smoke test: seconds
     .venv/bin/python bench/run.py [--quick] [--only SECTION ...] [--baseline COMMIT]
-        [--ab PATCH ...] [--rounds N] [--sizes N ...]
+        [--ab PATCH ...] [--rounds N] [--whole-rounds N] [--sizes N ...]
 
 Sections (all but ab and abmodule by default, in this order):
   phases     add, solve and layout at 1k to 1M objects, uniform and clustered, with a
@@ -64,7 +64,7 @@ def plan_for(args) -> dict:
             "addbound": (100000, 5),
             "scaling": (20000, 5),
             "baseline": [(200000, "uniform", 3), (200000, "clustered", 1)],
-            "native": [(n, rounds, 1) for n in (args.sizes or (200000, 1000000))],
+            "native": [(n, rounds, args.whole_rounds) for n in (args.sizes or (200000, 1000000))],
             "ab_sizes": [(n, rounds) for n in (args.sizes or (20000, 200000, 1000000))],
             "callgrind": 20000,
             "peers": [500, 1000, 2000, 5000, 10000],
@@ -87,6 +87,9 @@ def main() -> int:
     parser.add_argument("--ab", nargs="+", metavar="PATCH", help="patches for the ab section")
     parser.add_argument("--rounds", type=int, help="interleaved rounds of native and ab")
     parser.add_argument("--sizes", type=int, nargs="+", help="label counts of native and ab")
+    parser.add_argument(
+        "--whole-rounds", type=int, default=1, help="interleaved rounds of native's whole solve"
+    )
     parser.add_argument(
         "--kinds", nargs="+", choices=KINDS, default=["uniform"], help="scenes of native and ab"
     )

@@ -56,8 +56,8 @@ float scanSum(std::span<const LabelItem> labels, const Box& box, float invArea, 
 // order. Each registration carries the box to measure against: the object box in
 // the initial pass, the current box in an improvement pass.
 template <bool kEveryTerm>
-float gridSumOf(const SpatialGrid& grid, const Box& box, float invArea, float weight,
-                int32_t skipIndex) {
+[[gnu::always_inline]] inline float gridSumOf(const SpatialGrid& grid, const Box& box,
+                                              float invArea, float weight, int32_t skipIndex) {
     float sum = 0.0f;
     const StrictOverlap overlaps(box.x0, box.y0, box.x1, box.y1);
     grid.visit(box.x0, box.y0, box.x1, box.y1, [&](const PackedEntry& e) {

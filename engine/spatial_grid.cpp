@@ -1,11 +1,9 @@
 #include "spatial_grid.h"
 
-#include <limits>
-#include <new>
-
 namespace quillset {
 
 int64_t SpatialGrid::cellsInUse() const {
+    // Formed in 64 bits: up to (2^31 - 1)^2 cells for a huge canvas with small cells.
     const int64_t cells = static_cast<int64_t>(rows) * cols;
     return cells > 0 ? cells : 0;
 }
@@ -17,11 +15,6 @@ bool SpatialGrid::configure(int32_t w, int32_t h, int32_t cellSize) {
     // A canvas whose width or height is below 1 has no cells.
     if (newRows < 1 || newCols < 1) {
         return false;
-    }
-    // Formed in 64 bits: a 32-bit product would overflow for a big canvas with small
-    // cells.
-    if (static_cast<int64_t>(newRows) * newCols > std::numeric_limits<int32_t>::max()) {
-        throw std::bad_alloc();
     }
     rows = newRows;
     cols = newCols;
@@ -41,18 +34,35 @@ void SpatialGrid::moveLabel(int32_t labelIndex, float regX0, float regY0, float 
         return;
     }
     PackedEntry* pool = packed.data();
+    // The label's registration among the entries from .. to - 1 of one cell.
+    auto rewrite = [&](uint32_t from, uint32_t to) {
+        for (uint32_t e = from; e < to; ++e) {
+            if (pool[e].labelIndex == labelIndex) {
+                pool[e].x0 = x0;
+                pool[e].y0 = y0;
+                pool[e].x1 = x1;
+                pool[e].y1 = y1;
+                break;
+            }
+        }
+    };
+    if (sparse) {
+        const uint32_t* starts = sparseCells.starts.data();
+        const std::vector<int32_t>& occupied = sparseCells.rows;
+        for (auto row = std::lower_bound(occupied.begin(), occupied.end(), r.rowLo);
+             row != occupied.end() && *row <= r.rowHi; ++row) {
+            const SparseSpan cells =
+                sparseCellsWithin(static_cast<size_t>(row - occupied.begin()), r.colLo, r.colHi);
+            for (size_t c = cells.first; c < cells.last; ++c) {
+                rewrite(starts[c], starts[c + 1]);
+            }
+        }
+        return;
+    }
     for (int32_t row = r.rowLo; row <= r.rowHi; ++row) {
         const uint32_t* cells = cellStart.data() + static_cast<int64_t>(row) * cols;
         for (int32_t col = r.colLo; col <= r.colHi; ++col) {
-            for (uint32_t e = cells[col]; e < cells[col + 1]; ++e) {
-                if (pool[e].labelIndex == labelIndex) {
-                    pool[e].x0 = x0;
-                    pool[e].y0 = y0;
-                    pool[e].x1 = x1;
-                    pool[e].y1 = y1;
-                    break;
-                }
-            }
+            rewrite(cells[col], cells[col + 1]);
         }
     }
 }

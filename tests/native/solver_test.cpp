@@ -5,7 +5,10 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "engine/engine.h"
@@ -220,6 +223,48 @@ TEST(Passes, OverlapAreaIsStrict) {
         EXPECT_EQ(overlapArea(0, 0, 10, 10, c.b[0], c.b[1], c.b[2], c.b[3]), c.area);
         EXPECT_EQ(overlapArea(c.b[0], c.b[1], c.b[2], c.b[3], 0, 0, 10, 10), c.area);
     }
+}
+
+// The passes as a solve runs them, with the grid in each storage form: every
+// choice, box and cost the same to the bit, since both visit alike.
+TEST(Passes, DenseAndSparseGridsSolveAlike) {
+    Quillset engine(3000, 2000, fixedSize);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int i = 0; i < 600; ++i) {
+        const float x = unit(rng) * 3100.0f - 50.0f;
+        const float y = unit(rng) * 2100.0f - 50.0f;
+        engine.add(x, y, x + 4.0f + unit(rng) * 150.0f, y + 4.0f + unit(rng) * 60.0f, "x", 16);
+    }
+    const LayoutConfig config;
+    auto solveWith = [&](SpatialGrid::Storage storage) {
+        const auto labelRecords = engine.labelRecords();
+        const auto candidateRecords = engine.candidateRecords();
+        std::vector<LabelItem> labels(labelRecords.begin(), labelRecords.end());
+        std::vector<Candidate> candidates(candidateRecords.begin(), candidateRecords.end());
+        SpatialGrid grid;
+        grid.forceStorage(storage);
+        EXPECT_TRUE(grid.configure(3000, 2000, 100));
+        std::vector<int32_t> order(labels.size());
+        fillGrid(grid, labels, /*objects=*/true);
+        initialPass(labels, candidates, &grid, config.costOccludeObj, order);
+        std::iota(order.begin(), order.end(), 0);
+        std::mt19937 passRng(9);
+        uint32_t moves = 0;
+        for (int pass = 0; pass < 8; ++pass) {
+            shuffleVisitOrder(order, passRng);
+            fillGrid(grid, labels, /*objects=*/false);
+            moves += improvementPass(labels, candidates, order, &grid, config.costOverlapBase);
+        }
+        EXPECT_GT(moves, 50u);
+        std::vector<unsigned char> bytes(labels.size() * sizeof(LabelItem) +
+                                         candidates.size() * sizeof(Candidate));
+        std::memcpy(bytes.data(), labels.data(), labels.size() * sizeof(LabelItem));
+        std::memcpy(bytes.data() + labels.size() * sizeof(LabelItem), candidates.data(),
+                    candidates.size() * sizeof(Candidate));
+        return bytes;
+    };
+    EXPECT_EQ(solveWith(SpatialGrid::Storage::dense), solveWith(SpatialGrid::Storage::sparse));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <climits>
 #include <cmath>
 #include <new>
 #include <vector>
@@ -127,29 +128,99 @@ TEST(SpatialGrid, BuildReplacesWhatTheGridHeld) {
 }
 
 TEST(SpatialGrid, ConfigureWithoutUsableCellsTouchesNothing) {
-    // No cells at all (rows x cols <= 0): false. More cells than a signed 32-bit
-    // count: std::bad_alloc.
     const struct {
         int32_t w, h, cell;
-        bool throws;
-    } cases[] = {{0, 600, 100, false},
-                 {1000, 0, 100, false},
-                 {-500, 600, 100, false},
-                 {1000, -99, 100, false},
-                 {100000, 100000, 1, true}};
+    } cases[] = {{0, 600, 100}, {1000, 0, 100}, {-500, 600, 100}, {1000, -99, 100}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " at " << c.cell);
         SpatialGrid grid;
         ASSERT_TRUE(grid.configure(1000, 600, 50));  // 20 x 12
-        if (c.throws) {
-            EXPECT_THROW(grid.configure(c.w, c.h, c.cell), std::bad_alloc);
-        } else {
-            EXPECT_FALSE(grid.configure(c.w, c.h, c.cell));
-        }
+        EXPECT_FALSE(grid.configure(c.w, c.h, c.cell));
         EXPECT_EQ(grid.columnCount(), 20);
         EXPECT_EQ(grid.rowCount(), 12);
         EXPECT_EQ(grid.cellSize(), 50.0f);
         EXPECT_EQ(grid.inverseCellSize(), 1.0f / 50.0f);
+    }
+}
+
+// Labels at the corners and the middle of a canvas of (2^31 - 1)^2 cells of 1.
+SpatialGrid hugeGridOf(const std::vector<Box>& boxes) {
+    SpatialGrid grid;
+    EXPECT_TRUE(grid.configure(INT32_MAX, INT32_MAX, 1));
+    grid.build(static_cast<int32_t>(boxes.size()), [&](int32_t i) {
+        const Box& b = boxes[static_cast<size_t>(i)];
+        return PackedEntry{b.x0, b.y0, b.x1, b.y1, i, 0u};
+    });
+    return grid;
+}
+
+TEST(SpatialGrid, AnyCanvasGetsCellsAndFewLabelsOnAHugeOneCostLittle) {
+    SpatialGrid grid;
+    ASSERT_TRUE(grid.configure(100000, 100000, 1));
+    EXPECT_EQ(grid.columnCount(), 100000);
+    const float far = 2147483520.0f;  // the largest float below 2^31
+    grid = hugeGridOf({
+        {far - 128, far - 128, far, far},  // the farthest cells a float reaches
+        {10, 20, 13, 21},
+        {-5, -5, 1, 1},      // the first cells and before
+        {12, 20, 12, 20},    // inside label 1's first cell, newer
+        {1e9f, 0, 1e9f, 0},  // far along the first row
+        {0, 1e9f, 0, 1e9f},  // far down the first column
+    });
+    ASSERT_EQ(grid.rowCount(), INT32_MAX);
+    EXPECT_TRUE(grid.isSparse());
+    EXPECT_EQ(registrations(grid), 129u * 129u + 8u + 4u + 1u + 1u + 1u);
+    // Each label at the first cell, row-major, where its range meets the query's.
+    EXPECT_EQ(visits(grid, {0, 0, far, far}), (std::vector<int32_t>{2, 4, 1, 3, 5, 0}));
+    EXPECT_EQ(visits(grid, {0, 0, far, 1e9f}), (std::vector<int32_t>{2, 4, 1, 3, 5}));
+    EXPECT_EQ(visits(grid, {1, 1, far, far}), (std::vector<int32_t>{2, 1, 3, 0}));
+    EXPECT_EQ(visits(grid, {2, 0, 1e9f, 1e9f}), (std::vector<int32_t>{4, 1, 3}));
+    EXPECT_EQ(visits(grid, {14, 0, 1e9f - 1000, 1e9f}), std::vector<int32_t>{});
+    EXPECT_EQ(visits(grid, {far, far, far, far}), std::vector<int32_t>{0});
+}
+
+TEST(SpatialGrid, RegistrationsPastThirtyTwoBitsThrowAndKeepTheGrid) {
+    SpatialGrid grid = hugeGridOf({{10, 20, 13, 21}});
+    // 50,000^2 cells: more registrations than 32-bit positions.
+    EXPECT_THROW(grid.build(2,
+                            [](int32_t i) {
+                                return i == 0 ? PackedEntry{0, 0, 1, 1, i, 0u}
+                                              : PackedEntry{0, 0, 49999, 49999, i, 0u};
+                            }),
+                 std::bad_alloc);
+    EXPECT_EQ(registrations(grid), 8u);
+    EXPECT_EQ(visits(grid, {0, 0, 100, 100}), std::vector<int32_t>{0});
+}
+
+// The dense form while the canvas has at most 128 cells per label or per
+// registration, plus 65,536; past that the sparse form, whose memory follows the
+// registrations.
+TEST(SpatialGrid, FormFollowsCellsPerRegistration) {
+    const struct {
+        int32_t canvas, cell, labels, span;  // labels of span x span cells
+        bool sparse;
+    } cases[] = {
+        {1000, 1, 0, 1, true},           // 10^6 cells, nothing registered
+        {25600, 100, 0, 1, false},       // 65,536 cells
+        {25700, 100, 0, 1, true},        // 66,049 cells
+        {100000, 100, 7500, 1, false},   // 10^6 cells, 7,500 labels
+        {100000, 100, 7000, 1, true},    // 10^6 cells, 7,000 registrations
+        {100000, 100, 1000, 3, false},   // 10^6 cells, 9,000 registrations
+        {100000, 100, 1000, 2, true},    // 10^6 cells, 4,000 registrations
+        {1000000, 100, 20, 1, true},     // 10^8 cells
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.canvas << " / " << c.cell << ", " << c.labels);
+        SpatialGrid grid;
+        ASSERT_TRUE(grid.configure(c.canvas, c.canvas, c.cell));
+        const int32_t perRow = grid.columnCount() / c.span;
+        grid.build(c.labels, [&](int32_t i) {
+            const float x = static_cast<float>((i % perRow) * c.span * c.cell);
+            const float y = static_cast<float>((i / perRow % perRow) * c.span * c.cell);
+            const float edge = static_cast<float>(c.span * c.cell - 1);
+            return PackedEntry{x, y, x + edge, y + edge, i, 0u};
+        });
+        EXPECT_EQ(grid.isSparse(), c.sparse);
     }
 }
 

@@ -46,11 +46,12 @@ def config(**fields):
 """
 
 CASES = {
-    # 40000 x 40000 cells of 1 need 6.4 GB of cell heads.
+    # An object over 19,901 x 19,901 cells of 1 needs 396 million registrations, over
+    # 6 GB of grid, though the canvas's 10^12 cells cost nothing.
     "grid": (
         """
-        q = Quillset(40000, 40000, measure, config(gridSize=1, spatialIndexThreshold=0))
-        q.add(100, 100, 300, 200, "label", 16)
+        q = Quillset(10**6, 10**6, measure, config(gridSize=1, spatialIndexThreshold=0))
+        q.add(100, 100, 20000, 20000, "label", 16)
         resource.setrlimit(resource.RLIMIT_AS, (2 << 30, resource.RLIM_INFINITY))
         failed = 0
         for _ in range(2):  # the failed attempt grew nothing that lets the next one pass

@@ -242,11 +242,14 @@ print(repr(snapshot(q)))
     assert result == snapshot(scan)
 
 
-def test_too_many_cells_raises_memory_error_and_keeps_the_engine(run_python):
+def test_too_many_registrations_raise_memory_error_and_keep_the_engine(run_python):
+    # The far object touches 50,000^2 cells of 1 on the big canvas: more registrations
+    # than 32-bit positions. The grid's cells alone (10^10) cost nothing.
     result = child(
         run_python,
         """
-q, reference = (solved(stale_scene(5), spatialIndexThreshold=0) for _ in range(2))
+scene = stale_scene(5) + [(50000, 50000, 99999, 99999, 8)]
+q, reference = (solved(scene, spatialIndexThreshold=0) for _ in range(2))
 before = snapshot(q)
 for engine in (q, reference):
     engine.set_canvas_size(100000, 100000)
