@@ -192,6 +192,30 @@ class Coverage:
                 marks[j0 + 1 : j1 + 2, i0 + 1 : i1 + 2] = 1
         self.table = None
 
+    def mark_many(self, boxes: Floats) -> None:
+        """Marks, as mark does, the squares that the boxes (rows of left, top,
+        right, bottom) reach into, all at once."""
+        if not len(boxes):
+            return
+        finite = np.isfinite(boxes).all(axis=1)
+        b = boxes[finite]
+        s = self.side
+        i0 = np.maximum(np.floor((b[:, 0] - EPS) / s), -1).astype(np.int64)
+        i1 = np.minimum(np.ceil((b[:, 2] + EPS) / s) - 1, self.last_x).astype(np.int64)
+        j0 = np.maximum(np.floor((b[:, 1] - EPS) / s), -1).astype(np.int64)
+        j1 = np.minimum(np.ceil((b[:, 3] + EPS) / s) - 1, self.last_y).astype(np.int64)
+        keep = (i0 <= i1) & (j0 <= j1)
+        i0, i1, j0, j1 = i0[keep] + 1, i1[keep] + 2, j0[keep] + 1, j1[keep] + 2
+        # +1 and -1 at the corners of each range, summed along both axes.
+        change = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int64)
+        np.add.at(change, (j0, i0), 1)
+        np.add.at(change, (j0, i1), -1)
+        np.add.at(change, (j1, i0), -1)
+        np.add.at(change, (j1, i1), 1)
+        reached = change.cumsum(0).cumsum(1)[:-1, :-1] > 0
+        self.marks |= reached
+        self.table = None
+
     def mark_mask(self, mask: Bools) -> None:
         """Marks the squares that hold a True pixel of `mask`: one row of pixels
         per canvas unit from the top, one column per unit from the left."""
@@ -241,6 +265,21 @@ class Coverage:
         i = np.clip(np.floor(xs[out] / self.side).astype(np.int64), -1, self.last_x) + 1
         j = np.clip(np.floor(ys[out] / self.side).astype(np.int64), -1, self.last_y) + 1
         return bool(self.marks[j, i].any())
+
+    def held(self, boxes: Floats) -> Bools:
+        """Which boxes (rows of left, top, right, bottom) wholly hold a marked
+        square, and so surely overlap a box that was marked."""
+        shape = boxes.shape[:-1]
+        flat = boxes.reshape(-1, 4)
+        inside = (
+            (flat[:, 0] >= 0.0) & (flat[:, 1] >= 0.0)
+            & (flat[:, 2] <= self.last_x * self.side) & (flat[:, 3] <= self.last_y * self.side)
+        )  # fmt: skip
+        out = np.zeros(len(flat), bool)
+        if inside.any():
+            b = flat[inside]
+            out[inside] = self.classify(b[:, 0], b[:, 1], b[:, 2], b[:, 3])[0]
+        return out.reshape(shape)
 
     def classify(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> tuple[Bools, Bools]:
         """For boxes on the canvas, given by the arrays of their edges: which

@@ -33,12 +33,12 @@ from .engine_round import (
     config_copy,
     text_box,
 )
-from .geometry import Box, BoxIndex, Segment, leader_line
+from .geometry import Box, BoxIndex, Segment, apart, leader_line
 from .grids import Coverage
 from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
 from .quality import Readability, readability
-from .scene import FAR, Drawn, Scene, far_points, solve_round
+from .scene import FAR, Drawn, Floats, Scene, far_points, solve_round
 
 __all__ = [
     "Placement",
@@ -297,27 +297,70 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
     drawn = Drawn.empty(scene)
     rules = Rules(scene, drawn)
     search = None if reach is None else LeaderSearch(scene, reach)
+    screen = Screen(scene)
     ranked = [i for i in scene.order if scene.on_canvas[i]]
     for tier in priority_tiers(ranked):
-        beside = with_room(scene, drawn, tier)
+        screen.advance(drawn, scene.rank[tier[0]])
+        # Labels whose own marker a drawn text covers cannot be drawn.
+        tier = [i for i in tier if not drawn.ink_index.hit(scene.markers[i])]
+        rooms = scene.room_array(tier)
+        open_rooms = screen.open(rooms)
+        beside = with_room(scene, drawn, [
+            (i, rooms[k][open_rooms[k]]) for k, i in enumerate(tier) if open_rooms[k].any()
+        ])  # fmt: skip
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
-        for i in tier:
-            place_beside(scene, drawn, rules, i)
+        spots = scene.spot_array(tier)
+        open_spots = screen.open(spots)
+        for k, i in enumerate(tier):
+            place_beside(scene, drawn, rules, i, spots[k][open_spots[k]])
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
     return drawn
 
 
-def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
+class Screen:
+    """The squares of the canvas that surely take the room of a tier's labels:
+    obstacles, drawn texts with the room beside them, and the markers of the
+    points before the tier (more important than any of its labels). A place that
+    wholly holds such a square is not worth the rules' closer look."""
+
+    def __init__(self, scene: Scene) -> None:
+        self.scene = scene
+        self.taken = Coverage(scene.width, scene.height)
+        if scene.blocked is not None:
+            self.taken.marks |= scene.blocked.marks
+        self.by_rank = np.array([scene.markers[i] for i in scene.order], float).reshape(-1, 4)
+        self.rank = 0
+        self.texts = 0
+
+    def advance(self, drawn: Drawn, rank: int) -> None:
+        """Marks what the labels before rank `rank` took."""
+        self.taken.mark_many(self.by_rank[self.rank : rank])
+        gap = self.scene.gap
+        self.taken.mark_many(np.array([apart(b, gap) for b in drawn.texts[self.texts :]], float))
+        self.rank, self.texts = rank, len(drawn.texts)
+
+    def open(self, places: Floats) -> NDArray[np.bool_]:
+        """Which places (boxes in the last axis) are on the canvas and hold no
+        taken square."""
+        on = (
+            (places[..., 0] >= 0.0) & (places[..., 1] >= 0.0)
+            & (places[..., 2] <= self.scene.width) & (places[..., 3] <= self.scene.height)
+        )  # fmt: skip
+        return on & ~self.taken.held(places)
+
+
+def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int, spots: Floats) -> None:
     """Draws label i beside its point where the rules allow: where the engine put
-    it, or in one of the places about the point that map-makers try. Of those,
+    it, or in one of the `spots` about the point that map-makers try. Of those,
     the place that covers fewest markers of the next most important points
     wins, then fewest markers at all (those of less important points, whose
     labels then keep a chance), then the engine's, then the map-maker's order."""
     box = drawn.boxes[i]
     engine = [box] if box is not None and drawn.results[i] is not None else []
-    fitting = [b for b in [*engine, *scene.spots(i)] if rules.fits(i, b)]
+    places = [*engine, *((a, b, c, d) for a, b, c, d in spots.tolist())]
+    fitting = [b for b in places if rules.fits(i, b)]
     if not fitting:
         return
     spot = min(fitting, key=lambda b: scene.covered(b, scene.rank[i] + _NEXT))
@@ -328,18 +371,19 @@ def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
         rules.draw(i)
 
 
-def with_room(scene: Scene, drawn: Drawn, labels: Sequence[int]) -> list[int]:
-    """The labels, taken in order, that find room of their smallest size at an
-    anchor of their marker, where the rules let their text go (on the canvas,
-    free of obstacles, drawn texts, and markers it may not cover), free of the
-    room claimed by labels taken before. Each claims the first room it finds."""
+def with_room(scene: Scene, drawn: Drawn, labels: Sequence[tuple[int, Floats]]) -> list[int]:
+    """The labels, taken in order, whose text finds room at one of the given
+    places (its smallest size at the engine's anchors) where the rules let it go
+    (on the canvas, free of obstacles, drawn texts, and markers it may not
+    cover), free of the room claimed by labels taken before. Each claims the
+    first room it finds."""
     found = []
     claims = BoxIndex[Box](scene.cell)
     hit, claimed = scene.marker_index.hit_ranked, claims.hit
     w, h = scene.width, scene.height
-    for i in labels:
+    for i, places in labels:
         rank = scene.rank[i]
-        for b in scene.rooms(i, scene.objects[i]):
+        for b in ((a, b, c, d) for a, b, c, d in places.tolist()):
             if b[0] >= 0.0 and b[1] >= 0.0 and b[2] <= w and b[3] <= h:
                 if hit(b, rank) or claimed(b) or drawn.text_index.hit(b):
                     continue

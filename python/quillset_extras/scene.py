@@ -35,6 +35,8 @@ from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
 
+Floats = NDArray[np.float64]
+
 FAR = 1e9
 """Points farther off the canvas than this (or not finite) are moved here: they
 get no label and block nothing."""
@@ -47,6 +49,8 @@ _HIDE_WEIGHT = 100.0
 _GAP = 0.2
 # Steps of a text slid along a side of its marker, in the map-maker's places.
 _SLIDES = 4
+# Up to this many markers the engine sees each; more, it sees them merged.
+_EXACT_MARKERS = 4096
 
 
 def grid_cell(line_height: float) -> float:
@@ -189,6 +193,31 @@ class Scene:
                 index.add(box)
         return index
 
+    @functools.cached_property
+    def marker_runs(self) -> BoxIndex[Box] | None:
+        """Many markers as the engine sees them: the canvas's squares a few units
+        wide that markers reach into, in runs along rows (one engine obstacle per
+        run, not per marker); None for few markers, which it sees one by one."""
+        if len(self.markers) <= _EXACT_MARKERS:
+            return None
+        cover = np.zeros((self.height, self.width), bool)
+        boxes = np.array(self.markers, float).reshape(-1, 4)
+        i0 = np.clip(np.floor(boxes[:, 0]), 0, self.width).astype(np.int64)
+        i1 = np.clip(np.ceil(boxes[:, 2]), 0, self.width).astype(np.int64)
+        j0 = np.clip(np.floor(boxes[:, 1]), 0, self.height).astype(np.int64)
+        j1 = np.clip(np.ceil(boxes[:, 3]), 0, self.height).astype(np.int64)
+        keep = (i0 < i1) & (j0 < j1)
+        change = np.zeros((self.height + 1, self.width + 1), np.int64)
+        np.add.at(change, (j0[keep], i0[keep]), 1)
+        np.add.at(change, (j0[keep], i1[keep]), -1)
+        np.add.at(change, (j1[keep], i0[keep]), -1)
+        np.add.at(change, (j1[keep], i1[keep]), 1)
+        cover = change.cumsum(0).cumsum(1)[:-1, :-1] > 0
+        index = BoxIndex[Box](self.cell)
+        for box in mask_boxes(cover, max(2, int(self.text_height) // 4)):
+            index.add(box)
+        return index
+
     def is_blocked(self, box: Box) -> bool:
         """Whether the box covers an obstacle."""
         return self.blocked is not None and self.blocked.touches(box)
@@ -206,25 +235,36 @@ class Scene:
 
     def spots(self, i: int) -> list[Box]:
         """Label i's text at its own size in the places about its marker that
-        map-makers try, in their order of preference: above right, above left,
-        below right, below left, right, left, above, below; then the same sides
-        with the text slid along them."""
-        m = self.measure(self.texts[i], self.sizes[i])
-        w, h = float(m.width), float(m.height + m.baseline)
-        l, t, r, b = self.markers[i]
-        px, py = self.pad_x, self.pad_y
+        map-makers try (see spot_array)."""
+        return [(a, b, c, d) for a, b, c, d in self.spot_array([i])[0].tolist()]
+
+    def spot_array(self, labels: Sequence[int]) -> Floats:
+        """The labels' texts at their own size in the places about their markers
+        that map-makers try, in their order of preference: above right, above
+        left, below right, below left, right, left, above, below; then the same
+        sides with the text slid along them. Shape (labels, places, 4)."""
+        sizes = [self.measure(self.texts[i], self.sizes[i]) for i in labels]
+        w = np.array([m.width for m in sizes], float)[:, None]
+        h = np.array([m.height + m.baseline for m in sizes], float)[:, None]
+        m = np.array([self.markers[i] for i in labels], float).reshape(-1, 4)
+        l, t, r, b = m[:, 0:1], m[:, 1:2], m[:, 2:3], m[:, 3:4]
         cx, cy = (l + r) / 2, (t + b) / 2
-        above, below = t - py - h, b + py
-        right, left = r + px, l - px - w
-        spots = [
-            (right, above), (left, above), (right, below), (left, below),
-            (right, cy - h / 2), (left, cy - h / 2), (cx - w / 2, above), (cx - w / 2, below),
-        ]  # fmt: skip
+        above, below = t - self.pad_y - h, b + self.pad_y
+        right, left = r + self.pad_x, l - self.pad_x - w
+        xs = [right, left, right, left, right, left, cx - w / 2, cx - w / 2]
+        ys = [above, above, below, below, cy - h / 2, cy - h / 2, above, below]
         for k in range(1, _SLIDES):
             f = k / _SLIDES
-            spots += [(cx - w * f, above), (cx - w * f, below)]
-            spots += [(right, cy - h * f), (left, cy - h * f)]
-        return [(x, y, x + w, y + h) for x, y in spots]
+            xs += [cx - w * f, cx - w * f, right, left]
+            ys += [above, below, cy - h * f, cy - h * f]
+        x0, y0 = np.hstack(xs), np.hstack(ys)
+        w2, h2 = np.broadcast_to(w, x0.shape), np.broadcast_to(h, x0.shape)
+        return np.stack([x0, y0, x0 + w2, y0 + h2], axis=-1)
+
+    def room_array(self, labels: Sequence[int]) -> Floats:
+        """The labels' texts at their smallest size at the engine's four anchors of
+        their object boxes (anchor_rooms' order). Shape (labels, 4, 4)."""
+        return np.array([self.rooms(i, self.objects[i]) for i in labels], float).reshape(-1, 4, 4)
 
     def covered(self, box: Box, rank: int) -> tuple[int, int]:
         """How many markers the box covers of points up to `rank`, and in all."""
@@ -311,9 +351,13 @@ def solve_round(
         scene.width, scene.height, scene.measure, scene.hide_config, one_size=not scene.shrink
     )
     near: set[Box] = set()
+    runs = scene.marker_runs
     for i in chosen:
         reach = scene.reach_box(i, objects[i])
-        scene.marker_index.collect_ranked(reach, len(scene.points), near)
+        if runs is None:
+            scene.marker_index.collect_ranked(reach, len(scene.points), near)
+        else:
+            runs.collect(reach, near)
         scene.obstacle_index.collect(reach, near)
         drawn.text_index.collect(reach, near)
     for i in chosen:
