@@ -444,6 +444,7 @@ class FigureMetrics:
     text_pairs: int = 0  # pairs of labels whose texts overlap
     over_lines: int = 0  # labels crossed by a drawn line or collection path
     over_markers: int = 0  # labels over a marker at its drawn size
+    over_important: int = -1  # labels over the marker of a labelled or more important point
     over_patches: int = 0  # labels over a bar or other patch
     over_texts: int = 0  # labels over another text or annotation (not a label)
     over_legend: int = 0
@@ -686,4 +687,11 @@ def figure_metrics(
         candidates = candidates[~_contains(candidates, anchors[i])]
         important += bool(np.any(segments_hit_boxes(seg, candidates)))
     m.leader_important = important
+    # Labels over the marker of another labelled point or a more important one.
+    over = 0
+    for k, own in enumerate(drawn):
+        wanted = (labelled | (rank > rank[own])) & ~np.isnan(point_boxes[:, 0])
+        wanted[own] = False
+        over += bool(np.any(boxes_meet(boxes[k : k + 1], point_boxes[wanted])))
+    m.over_important = over
     return m

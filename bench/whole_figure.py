@@ -17,7 +17,8 @@ draws it once, then times the labelling calls until just before savefig.
 The table goes to stdout, the cells to build-bench/whole_figure.json (--out). A
 cell that raises is a result: its error is recorded and the run goes on. Columns:
 labels drawn and handed over but drawn nowhere; overlapping text pairs; labels over
-lines, markers, patches, other texts, the legend; labels outside the axes; labels
+lines, markers (and markers of labelled or more important points), patches, other
+texts, the legend; labels outside the axes; labels
 clear of all that; of the 10 and 50 highest priorities, how many are labelled;
 leaders, leader pairs that cross, leaders through other labels, over other points'
 markers, over markers of labelled or more important points, the longest; distinct
@@ -369,6 +370,7 @@ COLUMNS = (
     ("text pairs", "text_pairs"),
     ("× lines", "over_lines"),
     ("× markers", "over_markers"),
+    ("× important", "over_important"),
     ("× patches", "over_patches"),
     ("× texts", "over_texts"),
     ("× legend", "over_legend"),
@@ -429,9 +431,14 @@ def main(argv: Sequence[str] | None = None) -> None:
     if args.pictures:
         args.pictures.mkdir(parents=True, exist_ok=True)
 
+    import quillset
     import quillset_extras
 
-    print(f"quillset_extras from {Path(quillset_extras.__file__).parent}\n", flush=True)
+    print(
+        f"quillset from {Path(str(quillset.__file__)).parent},"
+        f" quillset_extras from {Path(quillset_extras.__file__).parent}\n",
+        flush=True,
+    )
     for line in header():
         print(line, flush=True)
     cells = []

@@ -140,7 +140,24 @@ def test_leaders_crossings_markers_and_ownership(owners):
     # Of the points under it, 2 ranks above the leader's point 0; 3 neither ranks
     # above it nor is labelled.
     assert m.leader_important == 1
-    assert (m.top10, m.wrong_texts, m.detached) == (2, 1, 0)
+    assert (m.top10, m.wrong_texts, m.detached, m.over_important) == (2, 1, 0, 0)
+
+
+@pytest.mark.parametrize(
+    ("priority", "over"), [([1.0, 5.0, 0.5], 1), ([5.0, 1.0, 0.5], 0)], ids=["above", "below"]
+)
+def test_labels_over_markers_of_more_important_points(priority, over):
+    # Point 0's label covers point 1's marker; point 2's label covers nothing.
+    fig, ax = pixel_axes()
+    t0 = label(ax, 100, 100, "zero")
+    t2 = label(ax, 300, 200, "two")
+    b = box(fig, t0)
+    pts = np.array([[95.0, 95.0], [(b[0] + b[2]) / 2, (b[1] + b[3]) / 2], [295.0, 195.0]])
+    ax.scatter(pts[:, 0], pts[:, 1], s=16, linewidths=0)
+    m = fm.figure_metrics(
+        ax, [t0, t2], shown=[0, 2], points=ax.transData.transform(pts), priority=priority
+    )
+    assert (m.over_markers, m.over_important) == (1, over)
 
 
 @pytest.mark.parametrize(
