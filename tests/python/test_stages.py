@@ -67,10 +67,12 @@ def test_room_beside_a_point_is_claimed_by_the_first_label_only():
     # Five labels on one point, taken in order: the first three claim the rooms
     # above, right and left of it; the room below meets the one on the right.
     scene = scene_of([(100, 100)] * 5)
-    assert with_room(scene, Drawn.empty(scene), [4, 2, 0, 1, 3]) == [4, 2, 0]
+    order = [4, 2, 0, 1, 3]
+    rooms = list(zip(order, scene.room_array(order), strict=True))
+    assert with_room(scene, Drawn.empty(scene), rooms) == [4, 2, 0]
     # A label whose smallest room is off the canvas on every side finds none.
     narrow = scene_of([(5, 5)], ["a long name"], width=20, height=10)
-    assert with_room(narrow, Drawn.empty(narrow), [0]) == []
+    assert with_room(narrow, Drawn.empty(narrow), [(0, narrow.room_array([0])[0])]) == []
 
 
 def test_allow_places_every_label_on_the_canvas_as_one_engine_would():
