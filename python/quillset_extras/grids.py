@@ -8,10 +8,8 @@ they settle; BoxIndex answers the rest.
 from __future__ import annotations
 
 import math
-import operator
 from array import array
 from collections.abc import Iterable, Sequence
-from itertools import accumulate
 
 from ._optional import missing
 
@@ -59,39 +57,34 @@ class MarkerIndex(BoxIndex[RankedBox]):
         nx, ny = int(max(width, 0.0) // s) + 1, int(max(height, 0.0) // s) + 1
         self.side, self.inverse = s, 1.0 / s
         self.right, self.bottom = nx * s, ny * s
-        # Reach: +1/-1 at the corners of each reached range, summed twice below.
-        change = [[0] * (nx + 1) for _ in range(ny + 1)]
-        corners = [[0] * nx for _ in range(ny)]
         for box in boxes:
             self.add(box)
-            l, t, r, b = box[0], box[1], box[2], box[3]  # finite: far points are moved
-            i0, i1 = math.floor(min(l, r) / s), math.floor(max(l, r) / s)
-            j0, j1 = math.floor(min(t, b) / s), math.floor(max(t, b) / s)
-            i0, i1 = min(max(i0, 0), nx - 1), min(max(i1, 0), nx - 1)
-            j0, j1 = min(max(j0, 0), ny - 1), min(max(j1, 0), ny - 1)
-            change[j0][i0] += 1
-            change[j0][i1 + 1] -= 1
-            change[j1 + 1][i0] -= 1
-            change[j1 + 1][i1 + 1] += 1
-            if l <= r and t <= b and 0.0 <= l < nx * s and 0.0 <= t < ny * s:
-                corners[int(t // s)][int(l // s)] += 1
-        column = [0] * (nx + 1)
-        reached = []
-        for row in change[:ny]:
-            column = list(map(operator.add, column, row))
-            reached.append(list(accumulate(column[:nx])))
-        self.reach = self._summed(reached, nx)
-        self.corners = self._summed(corners, nx)
+        edges = np.array([b[:4] for b in boxes], float).reshape(-1, 4)  # finite: far points moved
+        l, t, r, b = edges[:, 0], edges[:, 1], edges[:, 2], edges[:, 3]
+        i0 = np.clip(np.floor(np.minimum(l, r) / s), 0, nx - 1).astype(np.int64)
+        i1 = np.clip(np.floor(np.maximum(l, r) / s), 0, nx - 1).astype(np.int64)
+        j0 = np.clip(np.floor(np.minimum(t, b) / s), 0, ny - 1).astype(np.int64)
+        j1 = np.clip(np.floor(np.maximum(t, b) / s), 0, ny - 1).astype(np.int64)
+        # Reach: +1/-1 at the corners of each reached range, summed twice.
+        change = np.zeros((ny + 1, nx + 1), np.int64)
+        np.add.at(change, (j0, i0), 1)
+        np.add.at(change, (j0, i1 + 1), -1)
+        np.add.at(change, (j1 + 1, i0), -1)
+        np.add.at(change, (j1 + 1, i1 + 1), 1)
+        reached = change.cumsum(0).cumsum(1)[:ny, :nx] > 0
+        corners = np.zeros((ny, nx), np.int64)
+        at = (l <= r) & (t <= b) & (l >= 0.0) & (l < nx * s) & (t >= 0.0) & (t < ny * s)
+        np.add.at(corners, ((t[at] // s).astype(np.int64), (l[at] // s).astype(np.int64)), 1)
+        self.reach = self._summed(reached)
+        self.corners = self._summed(corners > 0)
 
     @staticmethod
-    def _summed(rows: Sequence[Sequence[int]], n: int) -> list[array[int]]:
-        """table[j][i]: the sum of rows[0 .. j-1][0 .. i-1]."""
-        above = array("q", bytes(8 * (n + 1)))
-        table = [above]
-        for row in rows:
-            above = array("q", map(operator.add, above, accumulate(map(bool, row), initial=0)))
-            table.append(above)
-        return table
+    def _summed(marked: Bools) -> list[array[int]]:
+        """table[j][i]: how many of marked[0 .. j-1][0 .. i-1] are set, as lists
+        of arrays: single lookups from Python are faster there than in numpy."""
+        table = np.zeros((marked.shape[0] + 1, marked.shape[1] + 1), np.int64)
+        table[1:, 1:] = marked.cumsum(0).cumsum(1)
+        return [array("q", row) for row in table.tolist()]
 
     def hit(self, box: Box) -> bool:
         x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS

@@ -54,9 +54,6 @@ __all__ = [
 # points 4 passes leave within 3 % as many overlapping pairs as 8, or 30, at half
 # the time of 8.
 _ALLOW_PASSES = 4
-# A label had better not cover the markers of the points this many places after
-# it in priority: their labels come soon and matter nearly as much.
-_NEXT = 64
 
 
 @dataclass
@@ -363,7 +360,8 @@ def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int, spots: Floats
     fitting = [b for b in places if rules.fits(i, b)]
     if not fitting:
         return
-    spot = min(fitting, key=lambda b: scene.covered(b, scene.rank[i] + _NEXT))
+    costs = scene.covered(i, fitting) if len(fitting) > 1 else [(0, 0)]
+    spot = fitting[min(range(len(fitting)), key=costs.__getitem__)]
     if engine and spot is engine[0]:
         rules.draw(i)
     else:

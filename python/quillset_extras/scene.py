@@ -30,12 +30,13 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart
+from .geometry import Box, BoxIndex, LineIndex, Segment, apart
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
 
 Floats = NDArray[np.float64]
+Ints = NDArray[np.int64]
 
 FAR = 1e9
 """Points farther off the canvas than this (or not finite) are moved here: they
@@ -51,6 +52,9 @@ _GAP = 0.2
 _SLIDES = 4
 # Up to this many markers the engine sees each; more, it sees them merged.
 _EXACT_MARKERS = 4096
+# A label had better not cover the markers of the points this many places after
+# it in priority: their labels come soon and matter nearly as much.
+_NEXT = 64
 
 
 def grid_cell(line_height: float) -> float:
@@ -266,15 +270,40 @@ class Scene:
         their object boxes (anchor_rooms' order). Shape (labels, 4, 4)."""
         return np.array([self.rooms(i, self.objects[i]) for i in labels], float).reshape(-1, 4, 4)
 
-    def covered(self, box: Box, rank: int) -> tuple[int, int]:
-        """How many markers the box covers of points up to `rank`, and in all."""
-        x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
-        under = [
-            m[4]
-            for m in set(self.marker_index.near((x0, y0, x1, y1)))
-            if m[2] > x0 and x1 > m[0] and m[3] > y0 and y1 > m[1]
-        ]
-        return sum(1 for r in under if r <= rank), len(under)
+    @functools.cached_property
+    def _centres(self) -> tuple[Ints, float]:
+        """The markers' centres counted per unit square and summed from the top
+        left, and half the median marker's side."""
+        boxes = np.array(self.markers, float).reshape(-1, 4)
+        cx = np.floor((boxes[:, 0] + boxes[:, 2]) / 2).astype(np.int64)
+        cy = np.floor((boxes[:, 1] + boxes[:, 3]) / 2).astype(np.int64)
+        on = (cx >= 0) & (cx < self.width) & (cy >= 0) & (cy < self.height)
+        counts = np.zeros((self.height + 1, self.width + 1), np.int64)
+        np.add.at(counts, (cy[on] + 1, cx[on] + 1), 1)
+        sides = np.maximum(boxes[:, 2] - boxes[:, 0], boxes[:, 3] - boxes[:, 1])
+        return counts.cumsum(0).cumsum(1), float(np.median(sides)) / 2 if len(sides) else 0.0
+
+    def covered(self, i: int, boxes: Sequence[Box]) -> list[tuple[int, int]]:
+        """For each box, about how many markers it covers of the points that come
+        just after label i in priority, and how many in all (markers whose
+        centre lies within half a marker of the box)."""
+        table, half = self._centres
+        after = self.order[self.rank[i] + 1 : self.rank[i] + 1 + _NEXT]
+        next_markers = [self.markers[j] for j in after]
+        out = []
+        for box in boxes:
+            x0, y0 = max(int(box[0] - half), 0), max(int(box[1] - half), 0)
+            x1 = min(int(box[2] + half) + 1, self.width)
+            y1 = min(int(box[3] + half) + 1, self.height)
+            total = 0
+            if x0 < x1 and y0 < y1:
+                total = int(table[y1, x1] - table[y0, x1] - table[y1, x0] + table[y0, x0])
+            soon = sum(
+                1 for m in next_markers
+                if m[2] > box[0] and box[2] > m[0] and m[3] > box[1] and box[3] > m[1]
+            )  # fmt: skip
+            out.append((soon, total))
+        return out
 
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""
