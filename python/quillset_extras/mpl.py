@@ -270,9 +270,12 @@ def label_points(
              halo=overlap == "hide" if halo is None else bool(halo)),
     )  # fmt: skip
     artist = PointLabels(ax, request)
+    # Laid out before the labels join the axes: the draw that measures the figure
+    # need not lay out their texts too.
+    renderer = figure_renderer(_root(ax))
     ax.add_artist(artist)
     try:
-        artist.place(figure_renderer(_root(ax)))
+        artist.place(renderer)
     except BaseException:
         artist.remove()
         raise

@@ -115,7 +115,8 @@ class PointLabels(Artist):
         self._measurers: dict[tuple[int, float, float], FontMeasurer] = {}
         self._artists: dict[int, Text] = {}
         self._readability: Readability | None = None
-        self._clip: TransformedPatchPath | None = None
+        self._text_kw: dict[str, Any] | None = None
+        self._fonts: dict[tuple[int, int], FontProperties] = {}
         self.placements = 0
         """how many times the labels were placed"""
 
@@ -243,10 +244,11 @@ class PointLabels(Artist):
             x, y = frame.x0 + box[0], frame.y1 - box[1]
             text = self._artists.get(i)
             if text is None:
-                text = self._artists[i] = self._make_text(i)
-            text.set_position((x, y))
-            if text.get_fontsize() != size / TENTHS:
-                text.set_fontsize(size / TENTHS)
+                text = self._artists[i] = self._make_text(i, x, y, size)
+            else:
+                text.set_position((x, y))
+                if text.get_fontsize() != size / TENTHS:
+                    text.set_fontsize(size / TENTHS)
             texts.append(text)
         lines = []
         for segment in placement.leader_lines.values():
@@ -267,25 +269,31 @@ class PointLabels(Artist):
         self.lines[:] = lines
         self.leader_labels[:] = list(placement.leader_lines)
 
-    def _make_text(self, i: int) -> Text:
+    def _make_text(self, i: int, x: float, y: float, size: int) -> Text:
         request, ax = self.request, self._ax
-        kw = dict(request.style.text_kw)
-        for key, values in request.per_label.items():
-            kw[key] = values[i]
-        if request.halo and "path_effects" not in kw:
-            kw["path_effects"] = [
-                patheffects.withStroke(linewidth=_HALO_WIDTH, foreground=ax.get_facecolor())
-            ]
-        if kw.get("clip_path") is None:
-            # One shared path: texts are clipped to it only with clip_on=True.
-            if self._clip is None:
-                self._clip = TransformedPatchPath(ax.patch)
-            kw["clip_path"] = self._clip
-        kw.setdefault("clip_on", False)  # as Axes.text
-        font = request.fonts[request.font_of[i]].copy()
+        kw = self._text_kw
+        if kw is None:
+            kw = self._text_kw = dict(request.style.text_kw)
+            if request.halo and "path_effects" not in kw:
+                kw["path_effects"] = [
+                    patheffects.withStroke(linewidth=_HALO_WIDTH, foreground=ax.get_facecolor())
+                ]
+            if kw.get("clip_path") is None:
+                # One shared path: texts are clipped to it only with clip_on=True.
+                kw["clip_path"] = TransformedPatchPath(ax.patch)
+            kw.setdefault("clip_on", False)  # as Axes.text
+            kw["transform"] = IdentityTransform()
+        if request.per_label:
+            kw = {**kw, **{key: values[i] for key, values in request.per_label.items()}}
+        # One font per size: each Text copies the one it is given.
+        key = (request.font_of[i], size)
+        font = self._fonts.get(key)
+        if font is None:
+            font = self._fonts[key] = request.fonts[key[0]].copy()
+            font.set_size(size / TENTHS)
         text = Text(
-            0.0, 0.0, request.texts[i], fontproperties=font, ha="left", va="top",
-            parse_math=False, transform=IdentityTransform(), **kw,
+            x, y, request.texts[i], fontproperties=font, ha="left", va="top",
+            parse_math=False, **kw,
         )  # fmt: skip
         text.set_figure(ax.figure)
         text.axes = ax

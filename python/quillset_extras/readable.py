@@ -34,7 +34,7 @@ from .engine_round import (
     text_box,
 )
 from .geometry import Box, BoxIndex, Segment, apart, leader_line
-from .grids import Coverage
+from .grids import Coverage, mask_boxes
 from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
 from .quality import Readability, readability
@@ -54,6 +54,8 @@ __all__ = [
 # points 4 passes leave within 3 % as many overlapping pairs as 8, or 30, at half
 # the time of 8.
 _ALLOW_PASSES = 4
+# Labels per engine round of overlap="allow" without a config.
+_ALLOW_ROUND = 1024
 
 
 @dataclass
@@ -264,27 +266,43 @@ def _check(
 
 
 def place_all(scene: Scene, tuned: bool) -> Drawn:
-    """Every label on the canvas placed by one engine, with the obstacles, and
+    """Every label on the canvas placed by the engine, with the obstacles, and
     drawn where it found a place. `tuned`: the caller gave no configuration, so
-    the engine runs with grid cells suited to the labels and few passes: on dense
+    the engine runs with grid cells suited to the labels and few passes (on dense
     data the passes do not settle and, after a few, move labels about without
-    making fewer overlaps."""
+    making fewer overlaps), and many labels go in rounds of a bounded number,
+    most important first, each round with the markers and the texts of the
+    rounds before merged into runs of squares: one engine for all of them would
+    weigh every label against every other in a dense crowd."""
     config = scene.config
     if tuned:
         config = config_copy(config, gridSize=int(scene.cell), maxIterations=_ALLOW_PASSES)
-    engine = EngineRound(
-        scene.width, scene.height, scene.measure, config, one_size=not scene.shrink
-    )
-    for i, on in enumerate(scene.on_canvas):
-        if on:
-            engine.label(i, scene.markers[i], scene.texts[i], scene.sizes[i])
-    for box in scene.obstacle_index.near((0.0, 0.0, scene.width, scene.height)):
-        engine.obstacle(box)
+    labels = [i for i in scene.order if scene.on_canvas[i]]
+    step = _ALLOW_ROUND if tuned and len(labels) > _ALLOW_ROUND else max(len(labels), 1)
     drawn = Drawn.empty(scene)
-    for i, result in engine.solve().items():
-        drawn.place(i, result, scene.measured_box(i, result))
-        if drawn.boxes[i] is not None:
-            drawn.shown.add(i)
+    placed = np.zeros((scene.height, scene.width), bool)
+    for start in range(0, len(labels), step):
+        chosen = labels[start : start + step]
+        engine = EngineRound(
+            scene.width, scene.height, scene.measure, config, one_size=not scene.shrink
+        )
+        for i in chosen:
+            engine.label(i, scene.markers[i], scene.texts[i], scene.sizes[i])
+        everything = (0.0, 0.0, float(scene.width), float(scene.height))
+        obstacles = list(scene.obstacle_index.near(everything))
+        if step < len(labels):
+            runs = scene.marker_runs
+            obstacles += [] if runs is None else list(runs.near(everything))
+            obstacles += mask_boxes(placed, max(2, int(scene.text_height) // 4))
+        for box in sorted(set(obstacles)):
+            engine.obstacle(box)
+        for i, result in engine.solve().items():
+            drawn.place(i, result, scene.measured_box(i, result))
+            text = drawn.boxes[i]
+            if text is not None:
+                drawn.shown.add(i)
+                x0, y0 = max(int(text[0]), 0), max(int(text[1]), 0)
+                placed[y0 : max(int(text[3]) + 1, y0), x0 : max(int(text[2]) + 1, x0)] = True
     return drawn
 
 
