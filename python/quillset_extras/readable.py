@@ -54,6 +54,8 @@ __all__ = [
 # points 4 passes leave within 3 % as many overlapping pairs as 8, or 30, at half
 # the time of 8.
 _ALLOW_PASSES = 4
+# Tiers of more labels than this are screened before they are measured.
+_MEASURE_FIRST = 256
 # Labels per engine round of overlap="allow" without a config.
 _ALLOW_ROUND = 1024
 
@@ -318,6 +320,13 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         screen.advance(drawn, scene.rank[tier[0]])
         # Labels whose own marker a drawn text covers cannot be drawn.
         tier = [i for i in tier if not drawn.ink_index.hit(scene.markers[i])]
+        if len(tier) > _MEASURE_FIRST:
+            # Many labels: first rule out, unmeasured, those that even a shorter
+            # text would find no room for.
+            least = scene.least_extents(tier)
+            room = screen.open(scene.room_array(tier, least)).any(axis=1)
+            room |= screen.open(scene.spot_array(tier, least)).any(axis=1)
+            tier = [i for i, keep in zip(tier, room.tolist(), strict=True) if keep]
         rooms = scene.room_array(tier)
         open_rooms = screen.open(rooms)
         beside = with_room(scene, drawn, [

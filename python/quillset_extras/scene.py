@@ -50,6 +50,10 @@ _HIDE_WEIGHT = 100.0
 _GAP = 0.2
 # Steps of a text slid along a side of its marker, in the map-maker's places.
 _SLIDES = 4
+# Characters of the narrowest advance, and the share of it that no character of
+# a text takes less of: how long a text is at the least, unmeasured.
+_NARROW = (" ", ".", ",", "'", "i", "l", "|", "!", ":", ";")
+_NARROW_SHARE = 0.5
 # Up to this many markers the engine sees each; more, it sees them merged.
 _EXACT_MARKERS = 4096
 # A label had better not cover the markers of the points this many places after
@@ -242,14 +246,40 @@ class Scene:
         map-makers try (see spot_array)."""
         return [(a, b, c, d) for a, b, c, d in self.spot_array([i])[0].tolist()]
 
-    def spot_array(self, labels: Sequence[int]) -> Floats:
-        """The labels' texts at their own size in the places about their markers
-        that map-makers try, in their order of preference: above right, above
-        left, below right, below left, right, left, above, below; then the same
-        sides with the text slid along them. Shape (labels, places, 4)."""
+    def extents(self, labels: Sequence[int]) -> tuple[Floats, Floats]:
+        """The labels' texts' width and height at their own size, as columns."""
         sizes = [self.measure(self.texts[i], self.sizes[i]) for i in labels]
         w = np.array([m.width for m in sizes], float)[:, None]
         h = np.array([m.height + m.baseline for m in sizes], float)[:, None]
+        return w, h
+
+    def least_extents(self, labels: Sequence[int]) -> tuple[Floats, Floats]:
+        """Less than the labels' texts' width and height at any size they may take,
+        without measuring them: their characters at a share of the narrowest
+        one's advance, and a little less than a line. A place of this size lies
+        within the place of the real text."""
+        least = {}
+        for size in {self.sizes[i] for i in labels}:
+            small = self.smallest_size_of(size)
+            narrowest = min(self.measure(c, small).width for c in _NARROW)
+            line = self.measure("Hg", small)
+            least[size] = (_NARROW_SHARE * narrowest, line.height + line.baseline - 2.0)
+        w = np.array([len(self.texts[i]) * least[self.sizes[i]][0] for i in labels], float)
+        h = np.array([least[self.sizes[i]][1] for i in labels], float)
+        return w[:, None], np.maximum(h, 0.0)[:, None]
+
+    def smallest_size_of(self, size: int) -> int:
+        return smallest_size(size) if self.shrink else size
+
+    def spot_array(
+        self, labels: Sequence[int], extents: tuple[Floats, Floats] | None = None
+    ) -> Floats:
+        """The labels' texts at their own size (or of `extents`) in the places
+        about their markers that map-makers try, in their order of preference:
+        above right, above left, below right, below left, right, left, above,
+        below; then the same sides with the text slid along them. Shape (labels,
+        places, 4)."""
+        w, h = self.extents(labels) if extents is None else extents
         m = np.array([self.markers[i] for i in labels], float).reshape(-1, 4)
         l, t, r, b = m[:, 0:1], m[:, 1:2], m[:, 2:3], m[:, 3:4]
         cx, cy = (l + r) / 2, (t + b) / 2
@@ -265,10 +295,26 @@ class Scene:
         w2, h2 = np.broadcast_to(w, x0.shape), np.broadcast_to(h, x0.shape)
         return np.stack([x0, y0, x0 + w2, y0 + h2], axis=-1)
 
-    def room_array(self, labels: Sequence[int]) -> Floats:
-        """The labels' texts at their smallest size at the engine's four anchors of
-        their object boxes (anchor_rooms' order). Shape (labels, 4, 4)."""
-        return np.array([self.rooms(i, self.objects[i]) for i in labels], float).reshape(-1, 4, 4)
+    def room_array(
+        self, labels: Sequence[int], extents: tuple[Floats, Floats] | None = None
+    ) -> Floats:
+        """The labels' texts at their smallest size (or of `extents`) at the
+        engine's four anchors of their object boxes (anchor_rooms' order). Shape
+        (labels, 4, 4)."""
+        if extents is None:
+            rooms = [self.rooms(i, self.objects[i]) for i in labels]
+            return np.array(rooms, float).reshape(-1, 4, 4)
+        w, h = extents
+        o = np.array([self.objects[i] for i in labels], float).reshape(-1, 4)
+        x0, y0, x1, y1 = o[:, 0:1], o[:, 1:2], o[:, 2:3], o[:, 3:4]
+        bx, by = x0 + self.pad_x, y0 + self.pad_y
+        xs = [bx, x1 + self.pad_x, bx, x0 - self.pad_x - w]
+        ys = [y0 - self.pad_y - h, by, y1 + self.pad_y, by]
+        left, top = np.hstack(xs), np.hstack(ys)
+        return np.stack(
+            [left, top, left + np.broadcast_to(w, left.shape), top + np.broadcast_to(h, top.shape)],
+            axis=-1,
+        )
 
     @functools.cached_property
     def _centres(self) -> tuple[Ints, float]:
