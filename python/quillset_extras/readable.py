@@ -54,8 +54,10 @@ __all__ = [
 # points 4 passes leave within 3 % as many overlapping pairs as 8, or 30, at half
 # the time of 8.
 _ALLOW_PASSES = 4
-# Tiers of more labels than this are screened before they are measured.
+# Tiers of more labels than this are screened before they are measured, so
+# many at a time.
 _MEASURE_FIRST = 256
+_SCREENED_AT_ONCE = 16384
 # Labels per engine round of overlap="allow" without a config.
 _ALLOW_ROUND = 1024
 
@@ -321,12 +323,7 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         # Labels whose own marker a drawn text covers cannot be drawn.
         tier = [i for i in tier if not drawn.ink_index.hit(scene.markers[i])]
         if len(tier) > _MEASURE_FIRST:
-            # Many labels: first rule out, unmeasured, those that even a shorter
-            # text would find no room for.
-            least = scene.least_extents(tier)
-            room = screen.open(scene.room_array(tier, least)).any(axis=1)
-            room |= screen.open(scene.spot_array(tier, least)).any(axis=1)
-            tier = [i for i, keep in zip(tier, room.tolist(), strict=True) if keep]
+            tier = screen.unmeasured(tier)
         rooms = scene.room_array(tier)
         open_rooms = screen.open(rooms)
         beside = with_room(scene, drawn, [
@@ -364,6 +361,19 @@ class Screen:
         gap = self.scene.gap
         self.taken.mark_many(np.array([apart(b, gap) for b in drawn.texts[self.texts :]], float))
         self.rank, self.texts = rank, len(drawn.texts)
+
+    def unmeasured(self, labels: list[int]) -> list[int]:
+        """The labels for which even a shorter text than theirs finds room, found
+        without measuring them, a bounded number at a time."""
+        kept = []
+        scene = self.scene
+        for start in range(0, len(labels), _SCREENED_AT_ONCE):
+            part = labels[start : start + _SCREENED_AT_ONCE]
+            least = scene.least_extents(part)
+            room = self.open(scene.room_array(part, least)).any(axis=1)
+            room |= self.open(scene.spot_array(part, least)).any(axis=1)
+            kept += [i for i, keep in zip(part, room.tolist(), strict=True) if keep]
+        return kept
 
     def open(self, places: Floats) -> NDArray[np.bool_]:
         """Which places (boxes in the last axis) are on the canvas and hold no
