@@ -163,11 +163,13 @@ class PointLabels(Artist):
     def _geometry(self, renderer: RendererBase) -> tuple[Any, ...]:
         ax = self._ax
         children = tuple(id(a) for a in ax.get_children() if a is not self)
+        # Rounded: a layout engine lays the axes out anew at every draw, and its
+        # floats may differ in the last digits from one draw to the next.
         return (
             type(renderer),
             _root(ax).dpi,
-            tuple(ax.get_window_extent(renderer).bounds),
-            tuple(ax.viewLim.bounds),
+            tuple(round(v, 6) for v in ax.get_window_extent(renderer).bounds),
+            tuple(float(f"{v:.12g}") for v in ax.viewLim.bounds),
             ax.get_xscale(),
             ax.get_yscale(),
             children,

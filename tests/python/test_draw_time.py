@@ -105,10 +105,7 @@ def test_after_any_change_the_labels_are_placed_again_and_every_draw_reads(chang
 @pytest.mark.parametrize(
     "change",
     [
-        *(c for c in CHANGES if c not in ("tight", "constrained", "new-artists")),
-        pytest.param("constrained", marks=pytest.mark.xfail(strict=True, reason=(
-            "constrained layout moves the axes by a last-bit rounding at each draw, "
-            "and the placement's geometry key compares exact floats"))),
+        *(c for c in CHANGES if c not in ("tight", "new-artists")),
     ],
 )  # fmt: skip
 def test_drawing_again_with_nothing_changed_places_nothing(change):
