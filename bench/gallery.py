@@ -61,7 +61,9 @@ def main(argv: Sequence[str] | None = None) -> None:
         "PyPI packages (bench/requirements-readability.txt): each one labelled by",
         "quillset's `label_points` in three forms and by textalloc and adjustText, on",
         "the same figure (10 x 7 in, 100 dpi, 9 pt). The counts come from the drawn",
-        "texts' extents, as in bench/readability.py.",
+        "texts' extents, as in bench/readability.py. Whole figures (lines, bubbles, bars,",
+        "maps of other continents, dates, projections, two calls) are in",
+        "[figures.md](figures.md).",
         "",
     ]
     for key in keys:
