@@ -33,7 +33,7 @@ from .engine_round import (
     config_copy,
     text_box,
 )
-from .geometry import Box, BoxIndex, Segment, apart, leader_line
+from .geometry import Box, BoxIndex, Segment, apart, inside, leader_line
 from .grids import Coverage, mask_boxes
 from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
@@ -58,6 +58,8 @@ _ALLOW_PASSES = 4
 # many at a time.
 _MEASURE_FIRST = 256
 _SCREENED_AT_ONCE = 16384
+# Up to this many labels, "allow" moves overlapping texts to free places.
+_ALLOW_MOVES = 20000
 # Labels per engine round of overlap="allow" without a config.
 _ALLOW_ROUND = 1024
 
@@ -307,7 +309,41 @@ def place_all(scene: Scene, tuned: bool) -> Drawn:
                 drawn.shown.add(i)
                 x0, y0 = max(int(text[0]), 0), max(int(text[1]), 0)
                 placed[y0 : max(int(text[3]) + 1, y0), x0 : max(int(text[2]) + 1, x0)] = True
+    if len(labels) <= _ALLOW_MOVES:
+        move_overlapping(scene, drawn, labels)
     return drawn
+
+
+def move_overlapping(scene: Scene, drawn: Drawn, labels: Sequence[int]) -> None:
+    """Moves each label, most important first, whose text overlaps another to the
+    first of the map-maker's places about its point that overlaps no text and no
+    obstacle, where there is one. The engine's anchors hang a text to one side of
+    its object: beside a point near the canvas's edge they may all reach off it
+    but one, while the places above and below the point are free."""
+    current: dict[int, Box] = {i: b for i in labels if (b := drawn.boxes[i]) is not None}
+    index = BoxIndex[tuple[float, float, float, float, int]](scene.cell)
+    for i, b in current.items():
+        index.add((b[0], b[1], b[2], b[3], i))
+
+    def crowded(i: int, box: Box) -> bool:
+        x0, y0, x1, y1 = box
+        return any(
+            j != i and current.get(j) == (b[0], b[1], b[2], b[3])
+            and b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
+            for b in index.near(box) for j in (b[4],)
+        )  # fmt: skip
+
+    for i in labels:
+        box = current.get(i)
+        if box is None or not crowded(i, box):
+            continue
+        for spot in scene.spots(i):
+            if inside(spot, scene.width, scene.height) and not scene.is_blocked(spot):
+                if not crowded(i, spot):
+                    current[i] = spot
+                    index.add((spot[0], spot[1], spot[2], spot[3], i))
+                    drawn.place_at(i, spot, scene.sizes[i])
+                    break
 
 
 def place_hidden(scene: Scene, reach: float | None) -> Drawn:

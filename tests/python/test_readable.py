@@ -610,3 +610,15 @@ def test_default_leaders_reach_at_most_a_fifth_of_the_canvas():
     )  # fmt: skip
     lengths = [math.hypot(s[2] - s[0], s[3] - s[1]) for s in placed.leader_lines.values()]
     assert lengths and max(lengths) <= 0.2 * 200 + 1
+
+
+def test_allow_moves_texts_that_meet_near_the_edge_to_free_places(axes):
+    # Beside the right edge only the engine's left anchor lies on the canvas for
+    # both points; the places above and below them are free.
+    axes.set_xlim(0, 10)
+    axes.set_ylim(0, 10)
+    x, y = [9.3, 9.6], [5.0, 5.0]
+    axes.scatter(x, y)
+    result = label_points(axes, x, y, ["Right one", "Right two"], overlap="allow")
+    assert result.shown == [0, 1]
+    assert (result.readability.text_text, result.readability.outside) == (0, 0)
