@@ -12,12 +12,10 @@ from __future__ import annotations
 
 import functools
 import gzip
-import importlib.util
 import json
 import math
 from collections.abc import Callable
 from dataclasses import dataclass, field
-from pathlib import Path
 from typing import Any
 
 import numpy as np
@@ -29,6 +27,7 @@ from matplotlib.figure import Figure
 from matplotlib.lines import Line2D
 from matplotlib.transforms import Transform
 from numpy.typing import NDArray
+from sample_data import package_file
 
 Floats = NDArray[np.float64]
 
@@ -83,17 +82,6 @@ class Scene:
 # Data, from the installed packages' own files
 
 
-def package_file(package: str, *parts: str) -> Path:
-    """A data file inside an installed package, found without importing the package."""
-    found = importlib.util.find_spec(package)
-    if found is None or not found.submodule_search_locations:
-        raise SystemExit(
-            f"{package} is not installed: pip install -r bench/requirements-readability.txt"
-        )
-    return Path(next(iter(found.submodule_search_locations)), *parts)
-
-
-@functools.cache
 def gapminder() -> pd.DataFrame:
     """plotly's gapminder table: 142 countries, 1952 to 2007 every 5 years."""
     with gzip.open(package_file("plotly", "package_data", "datasets", "gapminder.csv.gz")) as f:

@@ -47,6 +47,7 @@ except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.mpl_obstacles", "matplotlib") from None
 
 from .geometry import Box
+from .grids import mask_boxes
 
 __all__ = ["Obstacles", "PointMarkers", "gather_obstacles", "point_markers"]
 
@@ -93,22 +94,7 @@ class Obstacles:
         """
         if block < 1:
             raise ValueError(f"engine_boxes: block must be 1 or more, not {block!r}")
-        rows, columns = -(-self.height // block), -(-self.width // block)
-        padded = np.zeros((rows * block, columns * block), dtype=bool)
-        padded[: self.height, : self.width] = self.mask
-        occupied = padded.reshape(rows, block, columns, block).any(axis=(1, 3))
-        edges = np.diff(occupied.astype(np.int8), axis=1, prepend=0, append=0)
-        row, start = np.nonzero(edges == 1)
-        _, end = np.nonzero(edges == -1)  # same rows, same order: runs never nest
-        runs = np.column_stack(
-            [
-                start * block,
-                row * block,
-                np.minimum(end * block, self.width),
-                np.minimum((row + 1) * block, self.height),
-            ]
-        ).astype(float)
-        return [*self.boxes, *_as_boxes(runs)]
+        return [*self.boxes, *mask_boxes(self.mask, block)]
 
 
 @dataclass
