@@ -122,10 +122,10 @@ def examples(quick: bool) -> dict[str, Any]:
             continue
         captured: list[Any] = []
         with recording(captured), tempfile.TemporaryDirectory() as tmp:
-            spec = importlib.util.spec_from_file_location(name, ROOT / "examples" / f"{name}.py")
-            assert spec is not None and spec.loader is not None
-            module = importlib.util.module_from_spec(spec)
-            spec.loader.exec_module(module)
+            found = importlib.util.spec_from_file_location(name, ROOT / "examples" / f"{name}.py")
+            assert found is not None and found.loader is not None
+            module = importlib.util.module_from_spec(found)
+            found.loader.exec_module(module)
             run(module, str(Path(tmp) / "out.png"))
         for k, res in enumerate(captured):
             out[f"example {name} {k}"] = result_record(res)
