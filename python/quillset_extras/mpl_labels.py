@@ -22,6 +22,7 @@ try:
     from matplotlib.artist import Artist
     from matplotlib.axes import Axes
     from matplotlib.backend_bases import RendererBase
+    from matplotlib.backends.backend_agg import RendererAgg
     from matplotlib.figure import Figure
     from matplotlib.font_manager import FontProperties
     from matplotlib.lines import Line2D
@@ -168,7 +169,7 @@ class PointLabels(Artist):
         return (
             type(renderer),
             _root(ax).dpi,
-            tuple(round(v, 6) for v in ax.get_window_extent(renderer).bounds),
+            tuple(round(v, 2) for v in ax.get_window_extent(renderer).bounds),
             tuple(float(f"{v:.12g}") for v in ax.viewLim.bounds),
             ax.get_xscale(),
             ax.get_yscale(),
@@ -191,8 +192,11 @@ class PointLabels(Artist):
         ]
 
     def measurer(self, font: int, dpi: float, renderer: RendererBase) -> FontMeasurer:
-        """The measurer of one font at one dpi, kept across placements."""
-        renderer_dpi = float(getattr(renderer, "dpi", dpi))
+        """The measurer of one font at one dpi, kept across placements. Only an
+        Agg renderer draws text at its own dpi; a vector backend's renderer holds
+        the dpi of its raster parts while its text is laid out at the figure's."""
+        raster = isinstance(renderer, RendererAgg)
+        renderer_dpi = float(getattr(renderer, "dpi", dpi)) if raster else dpi
         key = (font, dpi, renderer_dpi)
         found = self._measurers.get(key)
         if found is None:
@@ -201,7 +205,7 @@ class PointLabels(Artist):
                 dpi,
                 unit=TENTHS,
                 linespacing=self.request.style.linespacing,
-                renderer=renderer,
+                renderer=renderer if raster else None,
             )
         return found
 
