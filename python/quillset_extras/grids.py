@@ -144,6 +144,8 @@ class MarkerIndex(BoxIndex[RankedBox]):
 
 # The most squares of a Coverage grid.
 _MOST_PIXELS = 1 << 22
+# Up to this many boxes, mark_many marks each box's squares in turn.
+_MARKED_ONE_BY_ONE = 64
 
 
 class Coverage:
@@ -162,7 +164,7 @@ class Coverage:
         # Squares -1 .. last in each direction, at index square + 1.
         self.last_x, self.last_y = math.ceil(width / side), math.ceil(height / side)
         self.marks = np.zeros((self.last_y + 2, self.last_x + 2), np.int32)
-        self.table: Ints | None = None  # the marks summed from the top left
+        self.table: NDArray[np.int32] | None = None  # the marks summed from the top left
 
     def copy(self) -> Coverage:
         copy = Coverage.__new__(Coverage)
@@ -199,14 +201,23 @@ class Coverage:
         j1 = np.minimum(np.ceil((b[:, 3] + EPS) / s) - 1, self.last_y).astype(np.int64)
         keep = (i0 <= i1) & (j0 <= j1)
         i0, i1, j0, j1 = i0[keep] + 1, i1[keep] + 2, j0[keep] + 1, j1[keep] + 2
-        # +1 and -1 at the corners of each range, summed along both axes.
-        change = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int64)
-        np.add.at(change, (j0, i0), 1)
-        np.add.at(change, (j0, i1), -1)
-        np.add.at(change, (j1, i0), -1)
-        np.add.at(change, (j1, i1), 1)
-        reached = change.cumsum(0).cumsum(1)[:-1, :-1] > 0
-        self.marks |= reached
+        if len(i0) <= _MARKED_ONE_BY_ONE:
+            for a, b, c, d in zip(j0.tolist(), j1.tolist(), i0.tolist(), i1.tolist(), strict=True):
+                self.marks[a:b, c:d] = 1
+        elif len(i0):
+            # +1 and -1 at the corners of each range, summed along both axes, over
+            # the window that the ranges span.
+            top, left = int(j0.min()), int(i0.min())
+            bottom, right = int(j1.max()), int(i1.max())
+            change = np.zeros((bottom - top + 1, right - left + 1), np.int32)
+            j0, j1, i0, i1 = j0 - top, j1 - top, i0 - left, i1 - left
+            np.add.at(change, (j0, i0), 1)
+            np.add.at(change, (j0, i1), -1)
+            np.add.at(change, (j1, i0), -1)
+            np.add.at(change, (j1, i1), 1)
+            np.cumsum(change, 0, out=change)
+            np.cumsum(change, 1, out=change)
+            self.marks[top:bottom, left:right] |= change[:-1, :-1] > 0
         self.table = None
 
     def mark_mask(self, mask: Bools) -> None:
@@ -223,11 +234,13 @@ class Coverage:
         self.marks[1 : rows + 1, 1 : cols + 1] |= mask[:rows, :cols]
         self.table = None
 
-    def _summed(self) -> Ints:
+    def _summed(self) -> NDArray[np.int32]:
         table = self.table
         if table is None:
-            table = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int64)
-            table[1:, 1:] = self.marks.cumsum(0).cumsum(1)
+            # int32 holds the count of every square (at most _MOST_PIXELS).
+            table = np.zeros((self.marks.shape[0] + 1, self.marks.shape[1] + 1), np.int32)
+            np.cumsum(self.marks, 0, out=table[1:, 1:])
+            np.cumsum(table[1:, 1:], 1, out=table[1:, 1:])
             self.table = table
         return table
 

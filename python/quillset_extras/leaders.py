@@ -170,17 +170,23 @@ class LeaderSearch:
     def __init__(self, scene: Scene, reach: float) -> None:
         self.scene, self.reach = scene, reach
         self.rings = Rings.about(reach, scene.line_height)
+        # What is taken only grows, tier after tier: marked once, as it comes.
+        self._taken = Coverage(scene.width, scene.height)
+        if scene.blocked is not None:
+            self._taken.marks |= scene.blocked.marks
+        self._ranks = self._texts = 0
+        self._shown: set[int] = set()
 
     def taken(self, drawn: Drawn, last: int) -> Coverage:
         """The squares that markers up to rank `last`, obstacles, drawn texts and
         the markers of drawn labels reach into."""
-        scene = self.scene
-        taken = Coverage(scene.width, scene.height)
-        taken.mark(m for m, r in zip(scene.markers, scene.rank, strict=True) if r <= last)
-        taken.mark(apart(box, scene.gap) for box in drawn.texts)
-        taken.mark(drawn.shown_markers.near((0.0, 0.0, scene.width, scene.height)))
-        if scene.blocked is not None:
-            taken.marks |= scene.blocked.marks
+        scene, taken = self.scene, self._taken
+        taken.mark_many(scene.ranked_markers[self._ranks : last + 1])
+        taken.mark_many(np.array([apart(box, scene.gap) for box in drawn.texts[self._texts :]]))
+        shown = drawn.shown - self._shown
+        taken.mark_many(np.array([scene.markers[i] for i in shown], float))
+        self._ranks, self._texts = max(self._ranks, last + 1), len(drawn.texts)
+        self._shown |= shown
         return taken
 
     def place(self, drawn: Drawn, rules: Rules, waiting: list[int]) -> None:

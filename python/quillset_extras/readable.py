@@ -387,13 +387,12 @@ class Screen:
         self.taken = Coverage(scene.width, scene.height)
         if scene.blocked is not None:
             self.taken.marks |= scene.blocked.marks
-        self.by_rank = np.array([scene.markers[i] for i in scene.order], float).reshape(-1, 4)
         self.rank = 0
         self.texts = 0
 
     def advance(self, drawn: Drawn, rank: int) -> None:
         """Marks what the labels before rank `rank` took."""
-        self.taken.mark_many(self.by_rank[self.rank : rank])
+        self.taken.mark_many(self.scene.ranked_markers[self.rank : rank])
         gap = self.scene.gap
         self.taken.mark_many(np.array([apart(b, gap) for b in drawn.texts[self.texts :]], float))
         self.rank, self.texts = rank, len(drawn.texts)

@@ -170,6 +170,11 @@ class Scene:
         )
 
     @functools.cached_property
+    def ranked_markers(self) -> NDArray[np.float64]:
+        """The markers as rows (left, top, right, bottom), most important first."""
+        return np.array([self.markers[i] for i in self.order], float).reshape(-1, 4)
+
+    @functools.cached_property
     def marker_index(self) -> MarkerIndex:
         """The markers with the rank of their point."""
         widest = max((max(m[2] - m[0], m[3] - m[1]) for m in self.markers), default=0.0)
@@ -317,17 +322,20 @@ class Scene:
         )
 
     @functools.cached_property
-    def _centres(self) -> tuple[Ints, float]:
+    def _centres(self) -> tuple[NDArray[np.int32], float]:
         """The markers' centres counted per unit square and summed from the top
         left, and half the median marker's side."""
         boxes = np.array(self.markers, float).reshape(-1, 4)
         cx = np.floor((boxes[:, 0] + boxes[:, 2]) / 2).astype(np.int64)
         cy = np.floor((boxes[:, 1] + boxes[:, 3]) / 2).astype(np.int64)
         on = (cx >= 0) & (cx < self.width) & (cy >= 0) & (cy < self.height)
-        counts = np.zeros((self.height + 1, self.width + 1), np.int64)
+        # int32 holds any count of markers that fits in memory as boxes.
+        counts = np.zeros((self.height + 1, self.width + 1), np.int32)
         np.add.at(counts, (cy[on] + 1, cx[on] + 1), 1)
+        np.cumsum(counts, 0, out=counts)
+        np.cumsum(counts, 1, out=counts)
         sides = np.maximum(boxes[:, 2] - boxes[:, 0], boxes[:, 3] - boxes[:, 1])
-        return counts.cumsum(0).cumsum(1), float(np.median(sides)) / 2 if len(sides) else 0.0
+        return counts, float(np.median(sides)) / 2 if len(sides) else 0.0
 
     def covered(self, i: int, boxes: Sequence[Box]) -> list[tuple[int, int]]:
         """For each box, about how many markers it covers of the points that come
