@@ -146,6 +146,11 @@ class Rules:
         self.scene, self.drawn = scene, drawn
 
     def text_fits(self, i: int, box: Box) -> bool:
+        return self.place_fits(i, box) and self.marker_free(i)
+
+    def place_fits(self, i: int, box: Box) -> bool:
+        """text_fits but for the label's own marker, which is the same at every
+        place."""
         scene, drawn = self.scene, self.drawn
         if not inside(box, scene.width, scene.height):
             return False
@@ -153,10 +158,12 @@ class Rules:
             return False
         if scene.marker_index.hit_ranked(box, scene.rank[i]) or drawn.shown_markers.hit(box):
             return False
-        marker = scene.markers[i]
-        if drawn.ink_index.hit(marker) or drawn.line_index.cross(marker):
-            return False
         return not drawn.line_index.cross(box)
+
+    def marker_free(self, i: int) -> bool:
+        """Whether no drawn text covers label i's marker and no line crosses it."""
+        marker, drawn = self.scene.markers[i], self.drawn
+        return not (drawn.ink_index.hit(marker) or drawn.line_index.cross(marker))
 
     def line_fits(self, i: int, line: Segment) -> bool:
         scene, drawn = self.scene, self.drawn

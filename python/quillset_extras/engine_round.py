@@ -11,9 +11,16 @@ such boxes do not all share one grid cell.
 from __future__ import annotations
 
 import math
-from array import array
 from collections.abc import Sequence
 from typing import Any
+
+from ._optional import missing
+
+try:
+    import numpy as np
+    from numpy.typing import NDArray
+except ModuleNotFoundError as error:
+    raise missing(error, "quillset_extras.engine_round", "pillow") from None
 
 import quillset
 
@@ -95,18 +102,28 @@ class EngineRound:
         return {k: r for k, r in zip(self.keys, self.engine.layout()) if k >= 0}
 
 
-def object_boxes(boxes: Sequence[Box]) -> list[Box]:
-    """object_box of each box, in one conversion to single precision."""
-    flat = array("f", [v for box in boxes for v in box])
-    out = []
-    floor, ceil = math.floor, math.ceil
-    for k, box in enumerate(boxes):
-        l, t, r, b = flat[4 * k : 4 * k + 4]
-        if r - l < 2.0 or b - t < 2.0:  # the engine widens it first
-            out.append(object_box(*box))
-        else:
-            out.append((floor(l), floor(t), ceil(r), ceil(b)))
-    return out
+class ObjectBoxes:
+    """object_box of each box, in one conversion to single precision, kept as one
+    array of whole units (a list of boxes costs ten times the memory)."""
+
+    def __init__(self, boxes: Sequence[Box], edges: NDArray[np.float64]) -> None:
+        """`edges`: the boxes as rows (left, top, right, bottom)."""
+        single = edges.astype(np.float32).astype(np.float64)
+        rows = np.empty(single.shape, np.int32)  # the edges lie within FAR (1e9)
+        rows[:, :2] = np.floor(single[:, :2])
+        rows[:, 2:] = np.ceil(single[:, 2:])
+        # The engine widens a narrow box first.
+        narrow = (single[:, 2] - single[:, 0] < 2.0) | (single[:, 3] - single[:, 1] < 2.0)
+        for k in np.flatnonzero(narrow).tolist():
+            rows[k] = object_box(*boxes[k])
+        self.rows = rows
+
+    def __len__(self) -> int:
+        return len(self.rows)
+
+    def __getitem__(self, i: int) -> Box:
+        l, t, r, b = self.rows[i].tolist()
+        return (l, t, r, b)
 
 
 def anchor_rooms(obj: Box, w: float, h: float, pad_x: float, pad_y: float) -> list[Box]:

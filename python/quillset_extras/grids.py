@@ -46,8 +46,14 @@ class MarkerIndex(BoxIndex[RankedBox]):
     markers up to a rank use the first table only."""
 
     def __init__(
-        self, cell: float, boxes: Sequence[RankedBox], width: float, height: float
+        self,
+        cell: float,
+        boxes: Sequence[RankedBox],
+        width: float,
+        height: float,
+        edges: Floats | None = None,
     ) -> None:
+        """`edges`: the boxes as rows (left, top, right, bottom), if at hand."""
         super().__init__(cell)
         # A power of two, so that dividing by it is exact.
         s = 1.0
@@ -59,7 +65,9 @@ class MarkerIndex(BoxIndex[RankedBox]):
         self.right, self.bottom = nx * s, ny * s
         for box in boxes:
             self.add(box)
-        edges = np.array([b[:4] for b in boxes], float).reshape(-1, 4)  # finite: far points moved
+        if edges is None:
+            edges = np.array([b[:4] for b in boxes], float).reshape(-1, 4)
+        # finite: far points moved
         l, t, r, b = edges[:, 0], edges[:, 1], edges[:, 2], edges[:, 3]
         i0 = np.clip(np.floor(np.minimum(l, r) / s), 0, nx - 1).astype(np.int64)
         i1 = np.clip(np.floor(np.maximum(l, r) / s), 0, nx - 1).astype(np.int64)
@@ -146,6 +154,7 @@ class MarkerIndex(BoxIndex[RankedBox]):
 _MOST_PIXELS = 1 << 22
 # Up to this many boxes, mark_many marks each box's squares in turn.
 _MARKED_ONE_BY_ONE = 64
+_MARKED_AT_ONCE = 1 << 16
 
 
 class Coverage:
@@ -189,9 +198,13 @@ class Coverage:
 
     def mark_many(self, boxes: Floats) -> None:
         """Marks, as mark does, the squares that the boxes (rows of left, top,
-        right, bottom) reach into, all at once."""
-        if not len(boxes):
-            return
+        right, bottom) reach into, all at once (a bounded number at a time, so
+        that the work arrays stay small)."""
+        for start in range(0, len(boxes), _MARKED_AT_ONCE):
+            self._mark_some(boxes[start : start + _MARKED_AT_ONCE])
+        self.table = None
+
+    def _mark_some(self, boxes: Floats) -> None:
         finite = np.isfinite(boxes).all(axis=1)
         b = boxes[finite]
         s = self.side
@@ -202,8 +215,9 @@ class Coverage:
         keep = (i0 <= i1) & (j0 <= j1)
         i0, i1, j0, j1 = i0[keep] + 1, i1[keep] + 2, j0[keep] + 1, j1[keep] + 2
         if len(i0) <= _MARKED_ONE_BY_ONE:
-            for a, b, c, d in zip(j0.tolist(), j1.tolist(), i0.tolist(), i1.tolist(), strict=True):
-                self.marks[a:b, c:d] = 1
+            rows = zip(j0.tolist(), j1.tolist(), i0.tolist(), i1.tolist(), strict=True)
+            for top, bottom, left, right in rows:
+                self.marks[top:bottom, left:right] = 1
         elif len(i0):
             # +1 and -1 at the corners of each range, summed along both axes, over
             # the window that the ranges span.
@@ -218,7 +232,6 @@ class Coverage:
             np.cumsum(change, 0, out=change)
             np.cumsum(change, 1, out=change)
             self.marks[top:bottom, left:right] |= change[:-1, :-1] > 0
-        self.table = None
 
     def mark_mask(self, mask: Bools) -> None:
         """Marks the squares that hold a True pixel of `mask`: one row of pixels
@@ -311,6 +324,24 @@ class Coverage:
             squares((y0 - EPS) / s), squares((y1 + EPS) / s),
         )  # fmt: skip
         return held > 0, touched == 0
+
+
+def crossing(lines: Floats, boxes: Floats) -> Bools:
+    """crosses(line, box) for every line (rows x0, y0, x1, y1) and every box
+    (rows left, top, right, bottom) at once, in the same arithmetic: shape
+    (lines, boxes)."""
+    x0, y0, x1, y1 = (lines[:, k : k + 1] for k in range(4))
+    lo, hi = np.zeros(1), np.ones(1)
+    fits = np.ones((len(lines), len(boxes)), bool)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        for start, delta, low, high in ((x0, x1 - x0, boxes[:, 0], boxes[:, 2]),
+                                        (y0, y1 - y0, boxes[:, 1], boxes[:, 3])):  # fmt: skip
+            flat = delta == 0.0
+            t0, t1 = (low - start) / delta, (high - start) / delta
+            lo = np.where(flat, lo, np.maximum(lo, np.minimum(t0, t1)))
+            hi = np.where(flat, hi, np.minimum(hi, np.maximum(t0, t1)))
+            fits &= np.where(flat, (low < start) & (start < high), hi - lo > 1e-9)
+    return fits
 
 
 def mask_boxes(mask: Bools, block: int) -> list[Box]:

@@ -25,7 +25,7 @@ except ModuleNotFoundError as error:
 
 from .choose import Rules
 from .geometry import Box, BoxIndex, LineIndex, apart, leader_line
-from .grids import Coverage
+from .grids import Coverage, crossing
 from .scene import Drawn, Scene, solve_round
 
 Floats = NDArray[np.float64]
@@ -40,6 +40,8 @@ _DIRECTIONS = 16
 # normal: a little under sin(pi/8), so that a direction 22.5 degrees off an axis
 # faces both sides next to it.
 _FACING = 0.38
+# Labels whose rooms are found at once: numpy's arrays stay small.
+_SEARCHED_AT_ONCE = 256
 # Rounds per tier: a label that the engine placed where it cannot be read
 # searches again in the next round, for another room.
 _ROUNDS = 4
@@ -91,42 +93,78 @@ def half_size(marker: Box) -> float:
     return max(marker[2] - marker[0], marker[3] - marker[1]) / 2
 
 
+Rooms = tuple[list[tuple[int, bool]], Floats]
+"""A label's rooms: (place in the search, surely free) of those worth a look,
+and every room's anchor and box as rows (x, y, left, top, right, bottom)."""
+
+
 class RoomSearch:
     """One round's search for room away from the points: what is drawn, and what
     the labels searched before in this round have claimed."""
 
-    def __init__(self, scene: Scene, drawn: Drawn, taken: Coverage, rules: Rules) -> None:
+    def __init__(
+        self, scene: Scene, drawn: Drawn, rules: Rules, taken: Coverage, since: BoxIndex[Box]
+    ) -> None:
+        """`taken`: as LeaderSearch.taken; `since`: the drawn texts (with the room
+        beside them) and markers of drawn labels that it does not hold yet."""
         self.scene, self.drawn, self.rules = scene, drawn, rules
-        self.taken = taken
+        self.taken, self.since = taken, since
         self.claims = BoxIndex[Box](scene.cell)
         self.lines = LineIndex(scene.cell)
 
-    def candidates(
-        self, i: int, rings: Rings, longest: float
-    ) -> tuple[list[tuple[int, bool]], Floats]:
-        """The rooms about label i's point on the canvas and within reach, that
-        nothing surely takes: (place in the search, surely free), and every
-        room's anchor and box as rows (x, y, left, top, right, bottom)."""
+    def candidates(self, labels: list[int], rings: Rings, longest: Floats) -> dict[int, Rooms]:
+        """For each label, the rooms about its point on the canvas and within
+        reach (`longest`, one per label) that nothing surely takes: (place in the
+        search, surely free), and every room's anchor and box as rows (x, y,
+        left, top, right, bottom). All labels at once: numpy's cost per call
+        outweighs the work for one."""
         scene = self.scene
-        x, y = scene.points[i]
-        rooms = np.array(scene.rooms(i, (-1.0, -1.0, 1.0, 1.0)))
+        xy = np.array([scene.points[i] for i in labels], float).reshape(-1, 2)
+        x, y = xy[:, 0:1], xy[:, 1:2]
+        rooms = np.array([scene.rooms(i, (-1.0, -1.0, 1.0, 1.0)) for i in labels], float)
         # Whole units: the engine's object box then is the anchor's own.
-        r = half_size(scene.markers[i]) + rings.distance
+        r = np.array([half_size(scene.markers[i]) for i in labels])[:, None] + rings.distance
         ax, ay = np.rint(x + rings.ux * r), np.rint(y + rings.uy * r)
-        room = rooms[rings.side]
-        x0, y0, x1, y1 = ax + room[:, 0], ay + room[:, 1], ax + room[:, 2], ay + room[:, 3]
-        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= longest
-        on = np.flatnonzero(
-            (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
-        )
-        held, free = self.taken.classify(x0[on], y0[on], x1[on], y1[on])
-        order = list(zip(on[~held].tolist(), free[~held].tolist(), strict=True))
-        return order, np.column_stack((ax, ay, x0, y0, x1, y1))
+        room = rooms.reshape(-1, 4, 4)[:, rings.side]
+        x0, y0 = ax + room[..., 0], ay + room[..., 1]
+        x1, y1 = ax + room[..., 2], ay + room[..., 3]
+        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= longest[:, None]
+        on = (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
+        held, free = np.zeros(on.shape, bool), np.zeros(on.shape, bool)
+        held[on], free[on] = self.taken.classify(x0[on], y0[on], x1[on], y1[on])
+        on &= ~held
+        found = {}
+        for row, i in enumerate(labels):
+            places = np.flatnonzero(on[row])
+            order = list(zip(places.tolist(), free[row, places].tolist(), strict=True))
+            found[i] = (
+                order,
+                np.column_stack((ax[row], ay[row], x0[row], y0[row], x1[row], y1[row])),
+            )
+        return found
+
+    def crossing_texts(self, point: tuple[float, float], rows: Floats) -> list[bool]:
+        """Whether the leader line to each room (rows as candidates gives them)
+        crosses a drawn text: most lines from a crowd do, and numpy answers for
+        all of them at once what leader_line and crosses would."""
+        if not len(rows):
+            return []
+        x, y = point
+        ends = np.column_stack((
+            np.full(len(rows), x), np.full(len(rows), y),
+            np.minimum(np.maximum(x, rows[:, 2]), rows[:, 4]),
+            np.minimum(np.maximum(y, rows[:, 3]), rows[:, 5]),
+        ))  # fmt: skip
+        near = (min(x, ends[:, 2].min()), min(y, ends[:, 3].min()),
+                max(x, ends[:, 2].max()), max(y, ends[:, 3].max()))  # fmt: skip
+        texts = np.array(list(set(self.drawn.text_index.near(near))), float).reshape(-1, 4)
+        crossed: list[bool] = crossing(ends, texts).any(axis=1).tolist()
+        return crossed
 
     def free(self, i: int, box: Box, sure: bool) -> bool:
         """Whether label i's text may go in the room, claims of this round aside."""
         if sure:
-            return True
+            return not self.since.hit(box)
         scene, drawn = self.scene, self.drawn
         return not (
             scene.marker_index.hit_ranked(box, scene.rank[i])
@@ -135,16 +173,17 @@ class RoomSearch:
             or scene.is_blocked(box)
         )
 
-    def find(self, i: int, rings: Rings, longest: float, tried: set[int]) -> Box | None:
-        """The first room of the search about label i's point where its text may
-        go and that no claim of this round takes, with a leader line that the
+    def find(self, i: int, rooms: Rooms, tried: set[int]) -> Box | None:
+        """The first of label i's rooms (as candidates gives them) where its text
+        may go and that no claim of this round takes, with a leader line that the
         rules allow and that crosses no claimed room or line; rooms in `tried`
         (places in the search) are passed over. The room found is claimed and
         tried, its line kept. Returns the anchor's object box, or None."""
         point = self.scene.points[i]
-        order, rows = self.candidates(i, rings, longest)
-        for k, sure in order:
-            if k in tried:
+        order, rows = rooms
+        crossed = self.crossing_texts(point, rows[[k for k, _ in order]])
+        for (k, sure), crosses_text in zip(order, crossed, strict=True):
+            if k in tried or crosses_text:
                 continue
             ax, ay, *edges = rows[k].tolist()
             box = (edges[0], edges[1], edges[2], edges[3])
@@ -181,7 +220,7 @@ class LeaderSearch:
         """The squares that markers up to rank `last`, obstacles, drawn texts and
         the markers of drawn labels reach into."""
         scene, taken = self.scene, self._taken
-        taken.mark_many(scene.ranked_markers[self._ranks : last + 1])
+        taken.mark_many(scene.ranked_markers(self._ranks, last + 1))
         taken.mark_many(np.array([apart(box, scene.gap) for box in drawn.texts[self._texts :]]))
         shown = drawn.shown - self._shown
         taken.mark_many(np.array([scene.markers[i] for i in shown], float))
@@ -194,15 +233,26 @@ class LeaderSearch:
         scene = self.scene
         tried: dict[int, set[int]] = {i: set() for i in waiting}
         last = max((scene.rank[i] for i in waiting), default=-1)
+        taken = self.taken(drawn, last)
+        texts, shown = len(drawn.texts), set(drawn.shown)
         for _ in range(_ROUNDS):
-            search = RoomSearch(scene, drawn, self.taken(drawn, last), rules)
-            anchors = list(scene.objects)
+            # What this tier's rounds drew, which `taken` does not hold.
+            since = BoxIndex[Box](scene.cell)
+            for box in drawn.texts[texts:]:
+                since.add(apart(box, scene.gap))
+            for j in drawn.shown - shown:
+                since.add(scene.markers[j])
+            search = RoomSearch(scene, drawn, rules, taken, since)
+            anchors: dict[int, Box] = {}
             chosen = []
-            for i in waiting:
-                found = search.find(i, self.rings, self.longest(i), tried[i])
-                if found is not None:
-                    anchors[i] = found
-                    chosen.append(i)
+            for start in range(0, len(waiting), _SEARCHED_AT_ONCE):
+                some = waiting[start : start + _SEARCHED_AT_ONCE]
+                longest = np.array([self.longest(i) for i in some], float)
+                for i, rooms in search.candidates(some, self.rings, longest).items():
+                    found = search.find(i, rooms, tried[i])
+                    if found is not None:
+                        anchors[i] = found
+                        chosen.append(i)
             if not chosen:
                 break
             self.round(drawn, rules, chosen, anchors)
@@ -212,7 +262,7 @@ class LeaderSearch:
         """How long label i's leader line may be."""
         return self.reach + half_size(self.scene.markers[i])
 
-    def round(self, drawn: Drawn, rules: Rules, chosen: list[int], anchors: list[Box]) -> None:
+    def round(self, drawn: Drawn, rules: Rules, chosen: list[int], anchors: dict[int, Box]) -> None:
         """Places the chosen labels about their anchors in one engine round and
         draws those that the rules allow, with their lines."""
         scene = self.scene

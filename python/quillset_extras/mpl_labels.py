@@ -96,7 +96,7 @@ class PointLabels(Artist):
     At every draw whose geometry differs from the last placement's, the labels
     are placed again; then the shown texts and their leader lines are drawn.
     `shown`, `hidden`, `texts`, `lines` and `leader_labels` always hold what the
-    last placement drew (the lists are updated in place)."""
+    last placement drew (the lists are updated in place; empty before the first)."""
 
     zorder = 3
 
@@ -107,7 +107,7 @@ class PointLabels(Artist):
         self.request = request
         self.placement: Placement | None = None
         self.shown: list[int] = []
-        self.hidden: list[int] = list(range(len(request.texts)))
+        self.hidden: list[int] = []
         self.texts: list[Text] = []
         self.lines: list[Line2D] = []
         self.leader_labels: list[int] = []
@@ -405,10 +405,10 @@ def marker_boxes(
         found = np.isfinite(drawn.half_width)
         half_w[found] = drawn.half_width[found]
         half_h[found] = drawn.half_height[found]
-    return [
-        (x - w, y - h, x + w, y + h)
-        for (x, y), w, h in zip(points, half_w.tolist(), half_h.tolist(), strict=True)
-    ]
+    xy = np.array(points, float).reshape(-1, 2)
+    x, y = xy[:, 0], xy[:, 1]
+    edges = (x - half_w, y - half_h, x + half_w, y + half_h)
+    return list(zip(*(e.tolist() for e in edges), strict=True))
 
 
 def offset_from(figure: Figure, transform: Transform, x: float, y: float) -> Transform:

@@ -233,7 +233,12 @@ def place_readable(
 
 
 def _clamped(box: Box) -> Box:
-    """The box with its edges within FAR of the canvas (NaN far off it)."""
+    """The box with its edges within FAR of the canvas (NaN far off it): the
+    caller's own tuple where it holds such floats already."""
+    l, t, r, b = box
+    if type(box) is tuple and type(l) is type(t) is type(r) is type(b) is float:
+        if -FAR <= l <= FAR and -FAR <= t <= FAR and -FAR <= r <= FAR and -FAR <= b <= FAR:
+            return box
     l, t, r, b = (min(max(float(v), -FAR), FAR) if v == v else -FAR for v in box)
     return (l, t, r, b)
 
@@ -392,7 +397,7 @@ class Screen:
 
     def advance(self, drawn: Drawn, rank: int) -> None:
         """Marks what the labels before rank `rank` took."""
-        self.taken.mark_many(self.scene.ranked_markers[self.rank : rank])
+        self.taken.mark_many(self.scene.ranked_markers(self.rank, rank))
         gap = self.scene.gap
         self.taken.mark_many(np.array([apart(b, gap) for b in drawn.texts[self.texts :]], float))
         self.rank, self.texts = rank, len(drawn.texts)
@@ -429,7 +434,9 @@ def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int, spots: Floats
     box = drawn.boxes[i]
     engine = [box] if box is not None and drawn.results[i] is not None else []
     places = [*engine, *((a, b, c, d) for a, b, c, d in spots.tolist())]
-    fitting = [b for b in places if rules.fits(i, b)]
+    if not rules.marker_free(i):
+        return
+    fitting = [b for b in places if rules.place_fits(i, b)]
     if not fitting:
         return
     costs = scene.covered(i, fitting) if len(fitting) > 1 else [(0, 0)]
@@ -475,7 +482,7 @@ def finish(scene: Scene, drawn: Drawn) -> Placement:
         drawn.boxes,
         drawn.sizes,
         sorted(drawn.shown),
-        [i for i in range(len(scene.points)) if i not in drawn.shown],
+        [i for i in scene.numbers if i not in drawn.shown],
         drawn.leader_lines,
         scene.markers,
         scene.rank,

@@ -11,6 +11,7 @@ from __future__ import annotations
 import functools
 from collections.abc import Sequence
 from dataclasses import dataclass, field
+from typing import Protocol
 
 from ._optional import missing
 
@@ -24,9 +25,9 @@ import quillset
 
 from .engine_round import (
     EngineRound,
+    ObjectBoxes,
     anchor_rooms,
     config_copy,
-    object_boxes,
     smallest_size,
     text_box,
 )
@@ -70,9 +71,21 @@ def grid_cell(line_height: float) -> float:
 def far_points(points: Sequence[tuple[float, float]]) -> list[tuple[float, float]]:
     """The points, those not finite or absurdly far off the canvas moved far off
     it: they get no label and block nothing."""
-    return [
-        (float(x), float(y)) if abs(x) <= FAR and abs(y) <= FAR else (-FAR, -FAR) for x, y in points
-    ]
+    kept = []
+    for p in points:
+        x, y = p
+        if not (abs(x) <= FAR and abs(y) <= FAR):
+            p = (-FAR, -FAR)
+        elif not (type(p) is tuple and type(x) is float and type(y) is float):
+            p = (float(x), float(y))
+        kept.append(p)  # else the caller's own: a million copies cost 100 MB
+    return kept
+
+
+class BoxOf(Protocol):
+    """A box per label index: a list, a dict of some labels, ObjectBoxes."""
+
+    def __getitem__(self, i: int, /) -> Box: ...
 
 
 @dataclass
@@ -108,8 +121,17 @@ class Scene:
         """Each label's place in `order`: 0 the most important."""
         rank = [0] * len(self.points)
         for place, i in enumerate(self.order):
-            rank[i] = place
+            rank[i] = self.numbers[place]
         return rank
+
+    @functools.cached_property
+    def numbers(self) -> list[int]:
+        """0 .. n-1, made of order's own ints (order holds each once): lists of
+        labels that share them cost a million ints (30 MB) less each."""
+        numbers = [0] * len(self.points)
+        for i in self.order:
+            numbers[i] = i
+        return numbers
 
     @functools.cached_property
     def on_canvas(self) -> list[bool]:
@@ -117,9 +139,14 @@ class Scene:
         return [0.0 <= x <= w and 0.0 <= y <= h for x, y in self.points]
 
     @functools.cached_property
-    def objects(self) -> list[Box]:
+    def marker_array(self) -> NDArray[np.float64]:
+        """The markers as rows (left, top, right, bottom)."""
+        return np.array(self.markers, float).reshape(-1, 4)
+
+    @functools.cached_property
+    def objects(self) -> ObjectBoxes:
         """The markers as the engine stores its object boxes."""
-        return object_boxes(self.markers)
+        return ObjectBoxes(self.markers, self.marker_array)
 
     @property
     def font_size(self) -> int:
@@ -170,9 +197,13 @@ class Scene:
         )
 
     @functools.cached_property
-    def ranked_markers(self) -> NDArray[np.float64]:
-        """The markers as rows (left, top, right, bottom), most important first."""
-        return np.array([self.markers[i] for i in self.order], float).reshape(-1, 4)
+    def _order_array(self) -> NDArray[np.intp]:
+        return np.array(self.order, np.intp)
+
+    def ranked_markers(self, first: int, last: int) -> NDArray[np.float64]:
+        """The markers of the points of rank `first` to `last` (excluded), most
+        important first, as rows (left, top, right, bottom)."""
+        return self.marker_array[self._order_array[first:last]]
 
     @functools.cached_property
     def marker_index(self) -> MarkerIndex:
@@ -181,7 +212,7 @@ class Scene:
         # Cells about a line high: a label's box spans few of them.
         cell = max(4.0, min(widest, self.line_height * 4), self.line_height)
         ranked = [(m[0], m[1], m[2], m[3], r) for m, r in zip(self.markers, self.rank, strict=True)]
-        return MarkerIndex(cell, ranked, self.width, self.height)
+        return MarkerIndex(cell, ranked, self.width, self.height, self.marker_array)
 
     @functools.cached_property
     def blocked(self) -> Coverage | None:
@@ -310,7 +341,7 @@ class Scene:
             rooms = [self.rooms(i, self.objects[i]) for i in labels]
             return np.array(rooms, float).reshape(-1, 4, 4)
         w, h = extents
-        o = np.array([self.objects[i] for i in labels], float).reshape(-1, 4)
+        o = self.objects.rows[np.array(labels, np.intp)].astype(float)
         x0, y0, x1, y1 = o[:, 0:1], o[:, 1:2], o[:, 2:3], o[:, 3:4]
         bx, by = x0 + self.pad_x, y0 + self.pad_y
         xs = [bx, x1 + self.pad_x, bx, x0 - self.pad_x - w]
@@ -325,7 +356,7 @@ class Scene:
     def _centres(self) -> tuple[NDArray[np.int32], float]:
         """The markers' centres counted per unit square and summed from the top
         left, and half the median marker's side."""
-        boxes = np.array(self.markers, float).reshape(-1, 4)
+        boxes = self.marker_array
         cx = np.floor((boxes[:, 0] + boxes[:, 2]) / 2).astype(np.int64)
         cy = np.floor((boxes[:, 1] + boxes[:, 3]) / 2).astype(np.int64)
         on = (cx >= 0) & (cx < self.width) & (cy >= 0) & (cy < self.height)
@@ -421,7 +452,7 @@ class Drawn:
 def solve_round(
     scene: Scene,
     chosen: Sequence[int],
-    objects: Sequence[Box],
+    objects: BoxOf,
     drawn: Drawn,
     own: bool,
 ) -> dict[int, quillset.LayoutResult]:

@@ -5,6 +5,7 @@ matplotlib style arguments."""
 import math
 
 import matplotlib
+import numpy as np
 import pytest
 
 matplotlib.use("Agg")
@@ -12,16 +13,19 @@ matplotlib.use("Agg")
 import quillset  # noqa: E402
 from quillset_extras import Memoized, fixed_advance  # noqa: E402
 from quillset_extras.choose import Rules  # noqa: E402
-from quillset_extras.engine_round import CONFIG_FIELDS, config_copy  # noqa: E402
+from quillset_extras.engine_round import CONFIG_FIELDS, ObjectBoxes, config_copy  # noqa: E402
 from quillset_extras.geometry import (  # noqa: E402
+    Box,
     BoxIndex,
     LineIndex,
     crosses,
     leader_line,
     overlaps,
 )
+from quillset_extras.grids import crossing  # noqa: E402
 from quillset_extras.leaders import LeaderSearch, Rings, RoomSearch  # noqa: E402
 from quillset_extras.mpl_style import text_style  # noqa: E402
+from quillset_extras.quality import object_box  # noqa: E402
 from quillset_extras.readable import place_all, with_room  # noqa: E402
 from quillset_extras.scene import FAR, Drawn, Scene, far_points  # noqa: E402
 
@@ -102,16 +106,37 @@ def test_room_search_avoids_drawn_text_and_tried_rooms():
     drawn.boxes[1] = wall = (120.0, 60.0, 180.0, 96.0)  # a drawn text right above point 0
     drawn.show(1, scene.markers[1])
     search = LeaderSearch(scene, 40.0)
-    room = RoomSearch(scene, drawn, search.taken(drawn, 0), Rules(scene, drawn))
+    taken, since = search.taken(drawn, 0), BoxIndex[Box](scene.cell)
+    longest = np.array([search.longest(0)])
+
+    def find(tried: set[int]) -> Box | None:
+        room = RoomSearch(scene, drawn, Rules(scene, drawn), taken, since)
+        rooms = room.candidates([0], search.rings, longest)[0]
+        found = room.find(0, rooms, tried)
+        if found is not None:
+            claim = next(iter(room.claims.near((0, 0, 300, 200))))
+            assert not overlaps(claim, wall)
+            assert not drawn.text_index.crossed_by(leader_line(scene.points[0], claim))
+        return found
+
     tried: set[int] = set()
-    found = room.find(0, search.rings, search.longest(0), tried)
+    found = find(tried)
     assert found is not None and len(tried) == 1
-    claim = next(iter(room.claims.near((0, 0, 300, 200))))
-    assert not overlaps(claim, wall)
-    assert not drawn.text_index.crossed_by(leader_line(scene.points[0], claim))
-    again = RoomSearch(scene, drawn, search.taken(drawn, 0), Rules(scene, drawn))
-    second = again.find(0, search.rings, search.longest(0), tried)
+    second = find(tried)
     assert second is not None and second != found and len(tried) == 2
+
+
+def test_crossing_answers_as_crosses_for_every_pair():
+    rng = np.random.default_rng(5)
+    # Whole and half units: lines along box edges, through corners, flat and upright.
+    lines = rng.integers(0, 20, (300, 4)) / 2.0
+    lines[:40, 2] = lines[:40, 0]
+    lines[40:80, 3] = lines[40:80, 1]
+    corners = rng.integers(0, 20, (60, 2, 2)) / 2.0
+    boxes = np.column_stack((corners.min(axis=1), corners.max(axis=1)))
+    got = crossing(lines, boxes)
+    want = [[crosses(tuple(a), tuple(b)) for b in boxes.tolist()] for a in lines.tolist()]
+    assert got.tolist() == want and 0 < got.sum() < got.size
 
 
 def test_line_index_finds_only_lines_through_a_box():
@@ -138,3 +163,20 @@ def test_text_style_splits_font_text_and_line_keywords(kwargs, line_kw, text_kw,
     assert style.text_kw == text_kw
     assert (style.line_kw["color"], style.line_kw["alpha"], style.line_kw["linewidth"]) == line
     assert style.font.get_weight() == kwargs.get("weight", "normal")
+
+
+def test_object_boxes_are_the_engines_object_boxes():
+    rng = np.random.default_rng(7)
+    left, top = rng.uniform(-50, 350, 400), rng.uniform(-50, 250, 400)
+    # Narrow boxes (widened by the engine), fractions that single precision
+    # rounds, and edges out at FAR.
+    w, h = rng.choice([0.0, 0.3, 1.999, 2.0, 2.0001, 7.77], 400), rng.uniform(0, 9, 400)
+    edges = np.column_stack((left, top, left + w, top + h))
+    edges[:5] = [
+        (-FAR, -FAR, -FAR, -FAR), (FAR - 1, 0, FAR, 1), (0.1, 0.2, 0.3, 0.4), (-0.5, 3, 1.5, 3),
+        (2.99999999, 0, 9.00000001, 5),  # whole units once in single precision
+    ]  # fmt: skip
+    boxes = [tuple(b) for b in edges.tolist()]
+    objects = ObjectBoxes(boxes, edges)
+    assert len(objects) == len(boxes)
+    assert [objects[k] for k in range(len(boxes))] == [object_box(*b) for b in boxes]
