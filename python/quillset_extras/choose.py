@@ -140,7 +140,8 @@ class Rules:
     and crossed by no drawn leader line; no drawn leader line crosses its text.
     A text may cover the markers of less important points: their labels then
     stay hidden. A leader line crosses no drawn text, no other leader line, no
-    obstacle and no marker that the text could not cover."""
+    obstacle box and no marker that the text could not cover; it may cross the
+    obstacle mask (drawn lines and fills)."""
 
     def __init__(self, scene: Scene, drawn: Drawn) -> None:
         self.scene, self.drawn = scene, drawn
@@ -174,9 +175,12 @@ class Rules:
         own = scene.markers[i]
         if any(crosses(line, m) for m in drawn.shown_markers.near(bounds(line)) if m != own):
             return False
-        # Apart from where it leaves its own point, which may sit on a line.
+        # Obstacle boxes (texts, the legend, other markers, bars), apart from
+        # where it leaves its own point, which may sit on one. Drawn lines and
+        # fills (the mask) it may cross, as a map's leaders cross roads.
         start = (own[0] - _LEAVING, own[1] - _LEAVING, own[2] + _LEAVING, own[3] + _LEAVING)
-        return scene.blocked is None or not scene.blocked.touches_line(line, start)
+        boxes = scene.boxes_blocked
+        return boxes is None or not boxes.touches_line(line, start)
 
     def fits(self, i: int, box: Box, line: Segment | None = None) -> bool:
         return self.text_fits(i, box) and (line is None or self.line_fits(i, line))

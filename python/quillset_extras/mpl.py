@@ -213,8 +213,9 @@ def label_points(
         One number per point, larger first; by default input order.
     leaders : bool, default: False
         With "hide": labels without room beside their point may sit farther away,
-        joined to it by a thin line that crosses no other line or text, nothing
-        else drawn and no marker the text could not cover.
+        joined to it by a thin line that crosses no other leader line or text, no
+        marker the text could not cover, and no legend, bar or other boxed
+        artist; it may cross drawn lines and filled areas.
     max_distance : float or None, default: None
         How far, in points, a label with a leader line may sit from its marker;
         by default a few line heights, at most a share of the axes' longer side.

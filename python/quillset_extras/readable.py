@@ -150,8 +150,9 @@ def place_readable(
     With `leaders`, each tier's labels without room beside their point look for
     room farther away, on rings about the point out to `max_distance`, nearest
     first, with a leader line (from the point to the nearest point of the text)
-    that crosses no drawn text, no other leader line, no obstacle and no marker
-    that the text could not cover; an engine round places them about the rooms
+    that crosses no drawn text, no other leader line, none of `obstacles` and no
+    marker that the text could not cover (it may cross the pixels of `mask`, as
+    a map's leaders cross roads); an engine round places them about the rooms
     found. See quillset_extras.leaders.
 
     Parameters

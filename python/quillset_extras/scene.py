@@ -226,6 +226,16 @@ class Scene:
         return blocked
 
     @functools.cached_property
+    def boxes_blocked(self) -> Coverage | None:
+        """The canvas's squares that the obstacle boxes reach into (the mask
+        aside); None without any."""
+        if not self.obstacles:
+            return None
+        blocked = Coverage(self.width, self.height)
+        blocked.mark(self.obstacles)
+        return blocked
+
+    @functools.cached_property
     def obstacle_index(self) -> BoxIndex[Box]:
         """The obstacles as boxes for the engine: the boxes given, and the mask in
         runs of squares a few units wide."""

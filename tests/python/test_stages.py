@@ -26,7 +26,7 @@ from quillset_extras.grids import crossing  # noqa: E402
 from quillset_extras.leaders import LeaderSearch, Rings, RoomSearch  # noqa: E402
 from quillset_extras.mpl_style import text_style  # noqa: E402
 from quillset_extras.quality import object_box  # noqa: E402
-from quillset_extras.readable import place_all, with_room  # noqa: E402
+from quillset_extras.readable import place_all, place_readable, with_room  # noqa: E402
 from quillset_extras.scene import FAR, Drawn, Scene, far_points  # noqa: E402
 
 
@@ -180,3 +180,29 @@ def test_object_boxes_are_the_engines_object_boxes():
     objects = ObjectBoxes(boxes, edges)
     assert len(objects) == len(boxes)
     assert [objects[k] for k in range(len(boxes))] == [object_box(*b) for b in boxes]
+
+
+@pytest.mark.parametrize("fence_as", ["mask", "boxes"])
+def test_leaders_cross_drawn_lines_but_no_obstacle_box(fence_as):
+    # A point fenced in 12 units about it: no room inside for its text, so it
+    # needs a leader over the fence, which a drawn line (the mask) allows and an
+    # obstacle box (a legend, a bar) does not.
+    fence = [(137, 87, 163, 88), (137, 112, 163, 113), (137, 87, 138, 113), (162, 87, 163, 113)]
+    mask = np.zeros((200, 300), bool)
+    for l, t, r, b in fence:
+        mask[t:b, l:r] = True
+    kwargs = (
+        {"mask": mask}
+        if fence_as == "mask"
+        else {"obstacles": [tuple(map(float, f)) for f in fence]}
+    )
+    placement = place_readable(
+        300, 200, [(150.0, 100.0)], ["label"], fixed_advance(), 12,
+        radius=2.0, overlap="hide", leaders=True, **kwargs,
+    )  # fmt: skip
+    if fence_as == "mask":
+        assert placement.shown == [0] and 0 in placement.leader_lines
+        box = placement.boxes[0]
+        assert box is not None and not (137 < box[0] < 163 and 87 < box[1] < 113)
+    else:
+        assert placement.shown == []
