@@ -161,3 +161,35 @@ def test_frozen_labels_follow_their_points_and_are_not_placed_again(how):
     assert result.artist.placements == placed and result.shown == shown and len(lines) >= 1
     assert np.abs(moved_texts - texts).max() < 0.01 and np.abs(moved_lines - lines).max() < 0.01
     assert all(t in ax.texts for t in result.texts) and all(ln in ax.lines for ln in result.lines)
+
+
+def test_a_zoom_with_the_toolbar_of_the_web_canvas_places_again_at_its_next_draw():
+    # The canvas that notebook widgets build on: the browser's mouse events zoom
+    # with the toolbar, then its request for a frame draws the figure.
+    from matplotlib.backends.backend_webagg_core import (
+        FigureCanvasWebAggCore,
+        FigureManagerWebAgg,
+        NavigationToolbar2WebAgg,
+    )
+
+    fig, ax = plt.subplots(figsize=(6, 4), dpi=100)
+    canvas = FigureCanvasWebAggCore(fig)
+    manager = FigureManagerWebAgg(canvas, 1)
+    toolbar = manager.toolbar or NavigationToolbar2WebAgg(canvas)
+    rng = np.random.default_rng(2)
+    x, y = rng.normal(0, 1, (2, 300))
+    priority = rng.uniform(0, 1, 300)
+    dots = ax.scatter(x, y, s=16)
+    result = label_points(ax, x, y, [f"P{i}" for i in range(300)], priority=priority)
+    canvas.handle_event({"type": "draw"})
+    before, wide = result.artist.placements, len(result.shown)
+    seen = watch(fig, ax, dots, priority, result)
+    toolbar.zoom()
+    mouse = {"button": 0, "buttons": 1, "modifiers": [], "guiEvent": None}
+    for kind, px, py in [("button_press", 200, 150), ("motion_notify", 300, 250),
+                         ("button_release", 400, 300)]:  # fmt: skip
+        canvas.handle_event({"type": kind, "x": px, "y": py, **mouse})
+    canvas.handle_event({"type": "draw"})
+    assert ax.get_xlim()[1] - ax.get_xlim()[0] < 3  # zoomed in
+    assert result.artist.placements == before + 1 and len(result.shown) > wide
+    assert [{k: v for k, v in s.items() if k not in ("dpi", "shown") and v} for s in seen] == [{}]
