@@ -1,7 +1,8 @@
 """Dumps what label_points draws, to the last bit, so that two commits can be
 compared: for every dataset of bench/readability.py in each of quillset's forms,
-and for the examples that call label_points, each drawn text's string, position,
-font size and colour, and each leader line's vertices.
+for the examples that call label_points, for zooms into two maps (each draw
+placing again) and for whole figures of bench/whole_figure.py, each drawn text's
+string, position, font size and colour, and each leader line's vertices.
 
     python bench/label_dump.py dump OUT.json [--quick]
     python bench/label_dump.py compare A.json B.json
@@ -89,6 +90,60 @@ def datasets(quick: bool) -> dict[str, Any]:
     return out
 
 
+def zooms(quick: bool) -> dict[str, Any]:
+    """What each draw shows while zooming into the middle of a map, a step at a
+    time (each draw places the labels again)."""
+    out: dict[str, Any] = {}
+    for key, load in (("europe", ds.europe), ("south-america", ds.south_america)):
+        data = load().head(300 if quick else 3000)
+        for form in ("hide", "hide+leaders"):
+            fig, ax = methods.new_axes(data, key)
+            captured: list[Any] = []
+            with recording(captured):
+                methods.run_quillset(ax, data, form)
+            (x0, x1), (y0, y1) = ax.get_xlim(), ax.get_ylim()
+            for step in range(1, 5):
+                f, cx, cy = 0.7**step, (x0 + x1) / 2 - step, (y0 + y1) / 2 + step
+                ax.set(xlim=(cx - (x1 - x0) * f / 2, cx + (x1 - x0) * f / 2),
+                       ylim=(cy - (y1 - y0) * f / 2, cy + (y1 - y0) * f / 2))  # fmt: skip
+                fig.canvas.draw()
+                out[f"zoom {key} {form} {step}"] = result_record(captured[0])
+    return out
+
+
+def figures(quick: bool) -> dict[str, Any]:
+    """Whole figures of bench/whole_figure.py: lines, bars, dates, two calls."""
+    fs = importlib.import_module("figure_scenes")  # not type-checked: cartopy has no types
+    out: dict[str, Any] = {}
+    for name in ("lines16", "bars", "dates", "two-calls") if quick else fs.QUICK:
+        for form in ("allow", "hide", "hide+leaders"):
+            scene = fs.SCENES[name]()
+            captured: list[Any] = []
+            with recording(captured):
+                run_scene(scene, form)
+            for k, res in enumerate(captured):
+                out[f"figure {name} {form} {k}"] = result_record(res)
+    return out
+
+
+def run_scene(scene: Any, form: str) -> None:
+    """label_points on the scene as bench/whole_figure.py calls it."""
+    from quillset_extras.mpl import label_points
+
+    fs = importlib.import_module("figure_scenes")
+
+    for part in scene.batches:
+        label_points(
+            scene.ax, scene.x[part], scene.y[part], scene.texts[part],
+            fontsize=fs.FONT_SIZE,
+            overlap="allow" if form == "allow" else "hide",
+            leaders=form == "hide+leaders",
+            priority=None if scene.priority is None else scene.priority[part],
+            transform=scene.transform,
+            point_radius=scene.point_radius,
+        )  # fmt: skip
+
+
 class recording:
     """Wraps quillset_extras.mpl.label_points so that every result is kept."""
 
@@ -161,6 +216,8 @@ def main(argv: list[str] | None = None) -> int:
     use_source_tree()
     found = datasets(args.quick)
     found.update(examples(args.quick))
+    found.update(zooms(args.quick))
+    found.update(figures(args.quick))
     args.out.write_text(json.dumps(found, sort_keys=True) + "\n")
     return 0
 
