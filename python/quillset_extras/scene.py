@@ -347,13 +347,23 @@ class Scene:
         """The labels' texts at their smallest size (or of `extents`) at the
         engine's four anchors of their object boxes (anchor_rooms' order). Shape
         (labels, 4, 4)."""
-        if extents is None:
-            rooms = [self.rooms(i, self.objects[i]) for i in labels]
-            return np.array(rooms, float).reshape(-1, 4, 4)
-        w, h = extents
-        o = self.objects.rows[np.array(labels, np.intp)].astype(float)
+        o = self.objects.rows[np.array(labels, np.intp)].astype(float).reshape(-1, 4)
         x0, y0, x1, y1 = o[:, 0:1], o[:, 1:2], o[:, 2:3], o[:, 3:4]
         bx, by = x0 + self.pad_x, y0 + self.pad_y
+        if extents is None:
+            # As rooms (anchor_rooms) computes each, edge by edge.
+            sizes = [self.measure(self.texts[i], self.smallest(i)) for i in labels]
+            w = np.array([m.width for m in sizes], float)[:, None]
+            h = np.array([m.height + m.baseline for m in sizes], float)[:, None]
+            px, py = self.pad_x, self.pad_y
+            rooms = [
+                (bx, y0 - py - h, bx + w, y0 - py),
+                (x1 + px, by, x1 + px + w, by + h),
+                (bx, y1 + py, bx + w, y1 + py + h),
+                (x0 - px - w, by, x0 - px, by + h),
+            ]
+            return np.stack([np.hstack(np.broadcast_arrays(*r)) for r in rooms], axis=1)
+        w, h = extents
         xs = [bx, x1 + self.pad_x, bx, x0 - self.pad_x - w]
         ys = [y0 - self.pad_y - h, by, y1 + self.pad_y, by]
         left, top = np.hstack(xs), np.hstack(ys)

@@ -79,6 +79,14 @@ def test_room_beside_a_point_is_claimed_by_the_first_label_only():
     assert with_room(narrow, Drawn.empty(narrow), [(0, narrow.room_array([0])[0])]) == []
 
 
+def test_room_array_holds_each_labels_rooms_to_the_bit():
+    scene = scene_of(
+        [(10.3, 10.7), (100.5, 50.25), (7e8, 2.5), (200, 150)], ["ab", "hello", "x", ""]
+    )
+    rooms = [scene.rooms(i, scene.objects[i]) for i in range(4)]
+    assert scene.room_array([0, 1, 2, 3]).tolist() == [[list(r) for r in four] for four in rooms]
+
+
 def test_allow_places_every_label_on_the_canvas_as_one_engine_would():
     points = [(50, 50), (52, 52), (250, 150)]
     scene = scene_of(points)
