@@ -58,6 +58,9 @@ _ALLOW_PASSES = 4
 # many at a time.
 _MEASURE_FIRST = 256
 _SCREENED_AT_ONCE = 16384
+# Labels whose places are costed at once beside their point: numpy's arrays stay small.
+_COSTED_AT_ONCE = 256
+_LAST = np.iinfo(np.int64).max
 # Up to this many labels, "allow" moves overlapping texts to free places.
 _ALLOW_MOVES = 20000
 # Labels per engine round of overlap="allow" without a config.
@@ -374,9 +377,7 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
         spots = scene.spot_array(tier)
-        open_spots = screen.open(spots)
-        for k, i in enumerate(tier):
-            place_beside(scene, drawn, rules, i, spots[k][open_spots[k]])
+        places_beside(scene, drawn, rules, tier, spots, screen.open(spots))
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
     return drawn
@@ -426,27 +427,56 @@ class Screen:
         return on & ~self.taken.held(places)
 
 
-def place_beside(scene: Scene, drawn: Drawn, rules: Rules, i: int, spots: Floats) -> None:
-    """Draws label i beside its point where the rules allow: where the engine put
-    it, or in one of the `spots` about the point that map-makers try. Of those,
-    the place that covers fewest markers of the next most important points
-    wins, then fewest markers at all (those of less important points, whose
-    labels then keep a chance), then the engine's, then the map-maker's order."""
-    box = drawn.boxes[i]
-    engine = [box] if box is not None and drawn.results[i] is not None else []
-    places = [*engine, *((a, b, c, d) for a, b, c, d in spots.tolist())]
+def places_beside(
+    scene: Scene,
+    drawn: Drawn,
+    rules: Rules,
+    tier: list[int],
+    spots: Floats,
+    open_spots: NDArray[np.bool_],
+) -> None:
+    """Draws each label of the tier, in turn, beside its point where the rules
+    allow: where the engine put it, or in one of the `spots` about the point that
+    map-makers try (those of `open_spots`). Of those, the place that covers
+    fewest markers of the next most important points wins, then fewest markers
+    at all (those of less important points, whose labels then keep a chance),
+    then the engine's, then the map-maker's order."""
+    engine = np.full((len(tier), 1, 4), np.nan)
+    for k, i in enumerate(tier):
+        box = drawn.boxes[i]
+        if box is not None and drawn.results[i] is not None:
+            engine[k, 0] = box
+    places = np.concatenate([engine, spots.reshape(len(tier), -1, 4)], axis=1)
+    usable = np.concatenate([~np.isnan(engine[:, :, 0]), open_spots.reshape(len(tier), -1)], axis=1)
+    some = np.flatnonzero(usable.any(axis=1))
+    for start in range(0, len(some), _COSTED_AT_ONCE):
+        rows = some[start : start + _COSTED_AT_ONCE]
+        labels = [tier[k] for k in rows.tolist()]
+        boxes = np.where(usable[rows, :, None], places[rows], 0.0)
+        soon, total = scene.covered(labels, boxes)
+        # Cheapest first; places not usable after all.
+        index = np.broadcast_to(np.arange(places.shape[1]), soon.shape)
+        tries = np.lexsort((index, total, np.where(usable[rows], soon, _LAST)))
+        for k, i, row, order in zip(
+            rows.tolist(), labels, boxes.tolist(), tries.tolist(), strict=True
+        ):
+            place_beside(drawn, rules, i, row, [p for p in order if usable[k, p]])
+
+
+def place_beside(
+    drawn: Drawn, rules: Rules, i: int, places: list[list[float]], tries: list[int]
+) -> None:
+    """Draws label i at the first of its places, in the order of `tries`, where
+    the rules allow (place 0 being the engine's)."""
     if not rules.marker_free(i):
         return
-    fitting = [b for b in places if rules.place_fits(i, b)]
-    if not fitting:
-        return
-    costs = scene.covered(i, fitting) if len(fitting) > 1 else [(0, 0)]
-    spot = fitting[min(range(len(fitting)), key=costs.__getitem__)]
-    if engine and spot is engine[0]:
-        rules.draw(i)
-    else:
-        drawn.place_at(i, spot, scene.sizes[i])
-        rules.draw(i)
+    for p in tries:
+        l, t, r, b = places[p]
+        if rules.place_fits(i, (l, t, r, b)):
+            if p != 0:
+                drawn.place_at(i, (l, t, r, b), rules.scene.sizes[i])
+            rules.draw(i)
+            return
 
 
 def with_room(scene: Scene, drawn: Drawn, labels: Sequence[tuple[int, Floats]]) -> list[int]:

@@ -388,27 +388,35 @@ class Scene:
         sides = np.maximum(boxes[:, 2] - boxes[:, 0], boxes[:, 3] - boxes[:, 1])
         return counts, float(np.median(sides)) / 2 if len(sides) else 0.0
 
-    def covered(self, i: int, boxes: Sequence[Box]) -> list[tuple[int, int]]:
-        """For each box, about how many markers it covers of the points that come
-        just after label i in priority, and how many in all (markers whose
-        centre lies within half a marker of the box)."""
+    def covered(self, labels: Sequence[int], places: Floats) -> tuple[Ints, Ints]:
+        """For each label's places (shape (labels, places, 4), finite), about how
+        many markers each covers of the points that come just after the label in
+        priority, and how many in all (markers whose centre lies within half a
+        marker of the place): two arrays of shape (labels, places)."""
         table, half = self._centres
-        after = self.order[self.rank[i] + 1 : self.rank[i] + 1 + _NEXT]
-        next_markers = [self.markers[j] for j in after]
-        out = []
-        for box in boxes:
-            x0, y0 = max(int(box[0] - half), 0), max(int(box[1] - half), 0)
-            x1 = min(int(box[2] + half) + 1, self.width)
-            y1 = min(int(box[3] + half) + 1, self.height)
-            total = 0
-            if x0 < x1 and y0 < y1:
-                total = int(table[y1, x1] - table[y0, x1] - table[y1, x0] + table[y0, x0])
-            soon = sum(
-                1 for m in next_markers
-                if m[2] > box[0] and box[2] > m[0] and m[3] > box[1] and box[3] > m[1]
-            )  # fmt: skip
-            out.append((soon, total))
-        return out
+        l, t, r, b = (places[..., k] for k in range(4))
+        x0, y0 = (
+            np.maximum((l - half).astype(np.int64), 0),
+            np.maximum((t - half).astype(np.int64), 0),
+        )
+        x1 = np.minimum((r + half).astype(np.int64) + 1, self.width)
+        y1 = np.minimum((b + half).astype(np.int64) + 1, self.height)
+        some = (x0 < x1) & (y0 < y1)
+        x0, y0, x1, y1 = (np.where(some, v, 0) for v in (x0, y0, x1, y1))
+        total = table[y1, x1].astype(np.int64) - table[y0, x1] - table[y1, x0] + table[y0, x0]
+        # The markers of the next points in priority, as (labels, 1, next) edges.
+        after = np.array([self.rank[i] for i in labels], np.int64)[:, None] + np.arange(
+            1, _NEXT + 1
+        )
+        real = after < len(self.order)
+        m = self.marker_array[self._order_array[np.minimum(after, len(self.order) - 1)]]
+        m = m[:, None, :, :]
+        soon = (
+            real[:, None, :]
+            & (m[..., 2] > l[..., None]) & (r[..., None] > m[..., 0])
+            & (m[..., 3] > t[..., None]) & (b[..., None] > m[..., 1])
+        ).sum(axis=-1)  # fmt: skip
+        return soon, np.where(some, total, 0)
 
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""

@@ -214,3 +214,14 @@ def test_leaders_cross_drawn_lines_but_no_obstacle_box(fence_as):
         assert box is not None and not (137 < box[0] < 163 and 87 < box[1] < 113)
     else:
         assert placement.shown == []
+
+
+def test_covered_counts_the_next_points_markers_and_all_centres_near_a_place():
+    # Markers are 4 x 4 about each point; label 0 comes first.
+    scene = scene_of([(50, 50), (70, 50), (200, 100), (90, 52), (71, 80)])
+    places = np.array([[(60, 40, 95, 60), (0, 0, 10, 10), (69, 78, 73, 82)]], float)
+    soon, total = scene.covered([0], places)
+    assert soon.tolist() == [[2, 0, 1]] and total.tolist() == [[2, 0, 1]]
+    # Later labels count only the points after them: for label 3, point 4 alone.
+    soon, _ = scene.covered([3], places)
+    assert soon.tolist() == [[0, 0, 1]]
