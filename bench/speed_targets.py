@@ -121,12 +121,11 @@ def main() -> None:
         if not good:
             print(f"| {name} | failed: {runs[0]} | | | |", flush=True)
             continue
-        times = ", ".join(f"{r[0]:.2f}" for r in good)
+        digits = 3 if max(r[0] for r in good) < 1 else 2
+        times = ", ".join(f"{r[0]:.{digits}f}" for r in good)
         median = statistics.median(r[0] for r in good)
-        print(
-            f"| {name} | {median:.2f} | {times} | {max(r[1] for r in good):.0f} | {good[0][2]} |",
-            flush=True,
-        )
+        peak = max(r[1] for r in good)
+        print(f"| {name} | {median:.{digits}f} | {times} | {peak:.0f} | {good[0][2]} |", flush=True)
 
 
 if __name__ == "__main__":

@@ -155,6 +155,8 @@ _MOST_PIXELS = 1 << 22
 # Up to this many boxes, mark_many marks each box's squares in turn.
 _MARKED_ONE_BY_ONE = 64
 _MARKED_AT_ONCE = 1 << 16
+# Boxes that reach at most this many squares are marked square by square.
+_SMALL_SPAN = 16
 
 
 class Coverage:
@@ -214,7 +216,13 @@ class Coverage:
         j1 = np.minimum(np.ceil((b[:, 3] + EPS) / s) - 1, self.last_y).astype(np.int64)
         keep = (i0 <= i1) & (j0 <= j1)
         i0, i1, j0, j1 = i0[keep] + 1, i1[keep] + 2, j0[keep] + 1, j1[keep] + 2
-        if len(i0) <= _MARKED_ONE_BY_ONE:
+        if len(i0) and (j1 - j0).max() * (i1 - i0).max() <= _SMALL_SPAN:
+            # Boxes of a few squares each (markers): square by square, at once.
+            for dj in range(int((j1 - j0).max())):
+                for di in range(int((i1 - i0).max())):
+                    m = (j0 + dj < j1) & (i0 + di < i1)
+                    self.marks[j0[m] + dj, i0[m] + di] = 1
+        elif len(i0) <= _MARKED_ONE_BY_ONE:
             rows = zip(j0.tolist(), j1.tolist(), i0.tolist(), i1.tolist(), strict=True)
             for top, bottom, left, right in rows:
                 self.marks[top:bottom, left:right] = 1
@@ -297,33 +305,38 @@ class Coverage:
         out = np.zeros(len(flat), bool)
         if inside.any():
             b = flat[inside]
-            out[inside] = self.classify(b[:, 0], b[:, 1], b[:, 2], b[:, 3])[0]
+            out[inside] = self._holds(b[:, 0], b[:, 1], b[:, 2], b[:, 3])
         return out.reshape(shape)
 
     def classify(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> tuple[Bools, Bools]:
         """For boxes on the canvas, given by the arrays of their edges: which
         surely overlap a marked box, and which surely overlap none."""
-        table = self._summed()
         s = self.side
-
-        def count(i0: Ints, i1: Ints, j0: Ints, j1: Ints) -> Ints:
-            # Marked squares i0 .. i1 by j0 .. j1 (inclusive; none when empty).
-            found = table[j1 + 2, i1 + 2] - table[j0 + 1, i1 + 2] - table[j1 + 2, i0 + 1]
-            found += table[j0 + 1, i0 + 1]
-            return np.where((i0 <= i1) & (j0 <= j1), found, 0)
-
-        def squares(v: Floats) -> Ints:
-            return np.floor(v).astype(np.int64)
-
-        held = count(
-            squares(np.ceil(x0 / s)), squares(np.floor(x1 / s)) - 1,
-            squares(np.ceil(y0 / s)), squares(np.floor(y1 / s)) - 1,
+        touched = self._count(
+            _squares((x0 - EPS) / s), _squares((x1 + EPS) / s),
+            _squares((y0 - EPS) / s), _squares((y1 + EPS) / s),
         )  # fmt: skip
-        touched = count(
-            squares((x0 - EPS) / s), squares((x1 + EPS) / s),
-            squares((y0 - EPS) / s), squares((y1 + EPS) / s),
+        return self._holds(x0, y0, x1, y1), touched == 0
+
+    def _holds(self, x0: Floats, y0: Floats, x1: Floats, y1: Floats) -> Bools:
+        """Which boxes on the canvas wholly hold a marked square."""
+        s = self.side
+        held = self._count(
+            _squares(np.ceil(x0 / s)), _squares(np.floor(x1 / s)) - 1,
+            _squares(np.ceil(y0 / s)), _squares(np.floor(y1 / s)) - 1,
         )  # fmt: skip
-        return held > 0, touched == 0
+        return held > 0
+
+    def _count(self, i0: Ints, i1: Ints, j0: Ints, j1: Ints) -> Ints:
+        """Marked squares i0 .. i1 by j0 .. j1 (inclusive; none when empty)."""
+        table = self._summed()
+        found = table[j1 + 2, i1 + 2] - table[j0 + 1, i1 + 2] - table[j1 + 2, i0 + 1]
+        found += table[j0 + 1, i0 + 1]
+        return np.where((i0 <= i1) & (j0 <= j1), found, 0)
+
+
+def _squares(v: Floats) -> Ints:
+    return np.floor(v).astype(np.int64)
 
 
 def crossing(lines: Floats, boxes: Floats) -> Bools:

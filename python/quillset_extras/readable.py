@@ -420,11 +420,14 @@ class Screen:
     def open(self, places: Floats) -> NDArray[np.bool_]:
         """Which places (boxes in the last axis) are on the canvas and hold no
         taken square."""
-        on = (
+        return self.on_canvas(places) & ~self.taken.held(places)
+
+    def on_canvas(self, places: Floats) -> NDArray[np.bool_]:
+        w, h = self.scene.width, self.scene.height
+        return (
             (places[..., 0] >= 0.0) & (places[..., 1] >= 0.0)
-            & (places[..., 2] <= self.scene.width) & (places[..., 3] <= self.scene.height)
+            & (places[..., 2] <= w) & (places[..., 3] <= h)
         )  # fmt: skip
-        return on & ~self.taken.held(places)
 
 
 def places_beside(

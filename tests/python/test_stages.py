@@ -22,7 +22,7 @@ from quillset_extras.geometry import (  # noqa: E402
     leader_line,
     overlaps,
 )
-from quillset_extras.grids import crossing  # noqa: E402
+from quillset_extras.grids import Coverage, crossing  # noqa: E402
 from quillset_extras.leaders import LeaderSearch, Rings, RoomSearch  # noqa: E402
 from quillset_extras.mpl_style import text_style  # noqa: E402
 from quillset_extras.quality import object_box  # noqa: E402
@@ -225,3 +225,21 @@ def test_covered_counts_the_next_points_markers_and_all_centres_near_a_place():
     # Later labels count only the points after them: for label 3, point 4 alone.
     soon, _ = scene.covered([3], places)
     assert soon.tolist() == [[0, 0, 1]]
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_coverage_marks_many_boxes_as_one_box_at_a_time(seed):
+    # Boxes of a few squares (markers), wider ones, inverted and huge: the bulk
+    # paths (square by square, box by box, summed over a window) must equal mark.
+    rng = np.random.default_rng(seed)
+    n = 300
+    left, top = rng.uniform(-30, 500, n), rng.uniform(-30, 400, n)
+    w = rng.choice([0, 0.5, 3, 15.9, 16, 40, -2, 900], n)
+    h = rng.choice([0, 2, 3.5, 33, -1], n)
+    edges = np.column_stack((left, top, left + w, top + h))
+    markers = np.column_stack((left, top, left + w % 2.5, top + h % 2.5))  # 2.5 units or less
+    for some in (edges[:40], edges, markers, markers[:30]):
+        bulk, plain = Coverage(500, 400), Coverage(500, 400)
+        bulk.mark_many(some)
+        plain.mark([tuple(b) for b in some.tolist()])
+        assert (bulk.marks == plain.marks).all() and bulk.marks.any()
