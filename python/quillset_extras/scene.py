@@ -31,7 +31,7 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import Box, BoxIndex, LineIndex, Segment, apart
+from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
@@ -57,6 +57,8 @@ _NARROW = (" ", ".", ",", "'", "i", "l", "|", "!", ":", ";")
 _NARROW_SHARE = 0.5
 # Up to this many markers the engine sees each; more, it sees them merged.
 _EXACT_MARKERS = 4096
+# Boxes compared with every marker at once (of at most _EXACT_MARKERS).
+_NEAR_AT_ONCE = 256
 # A label had better not cover the markers of the points this many places after
 # it in priority: their labels come soon and matter nearly as much.
 _NEXT = 64
@@ -418,6 +420,20 @@ class Scene:
         ).sum(axis=-1)  # fmt: skip
         return soon, np.where(some, total, 0)
 
+    def markers_near(self, boxes: Sequence[Box]) -> list[int]:
+        """The points whose marker comes closer than EPS to sharing area with one
+        of the boxes (as BoxIndex.collect says), all at once."""
+        m = self.marker_array
+        found = np.zeros(len(m), bool)
+        edges = np.array(boxes, float).reshape(-1, 4)
+        for start in range(0, len(edges), _NEAR_AT_ONCE):
+            part = edges[start : start + _NEAR_AT_ONCE]
+            x0, y0 = part[:, 0:1] - EPS, part[:, 1:2] - EPS
+            x1, y1 = part[:, 2:3] + EPS, part[:, 3:4] + EPS
+            hit = (m[:, 2] > x0) & (x1 > m[:, 0]) & (m[:, 3] > y0) & (y1 > m[:, 1])
+            found |= hit.any(axis=0)
+        return np.flatnonzero(found).tolist()
+
     def reach_box(self, i: int, obj: Box) -> Box:
         """Where label i's candidates about `obj` can lie, at its full size."""
         full = self.measure(self.texts[i], self.sizes[i])
@@ -494,14 +510,14 @@ def solve_round(
     )
     near: set[Box] = set()
     runs = scene.marker_runs
-    for i in chosen:
-        reach = scene.reach_box(i, objects[i])
-        if runs is None:
-            scene.marker_index.collect_ranked(reach, len(scene.points), near)
-        else:
+    reaches = [scene.reach_box(i, objects[i]) for i in chosen]
+    for reach in reaches:
+        if runs is not None:
             runs.collect(reach, near)
         scene.obstacle_index.collect(reach, near)
         drawn.text_index.collect(reach, near)
+    if runs is None:
+        near.update(scene.markers[k] for k in scene.markers_near(reaches))
     for i in chosen:
         engine.label(i, objects[i], scene.texts[i], scene.sizes[i])
         if own:

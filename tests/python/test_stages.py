@@ -243,3 +243,20 @@ def test_coverage_marks_many_boxes_as_one_box_at_a_time(seed):
         bulk.mark_many(some)
         plain.mark([tuple(b) for b in some.tolist()])
         assert (bulk.marks == plain.marks).all() and bulk.marks.any()
+
+
+def test_markers_near_boxes_are_those_the_marker_index_collects():
+    rng = np.random.default_rng(4)
+    points = [tuple(p) for p in rng.uniform(-10, 310, (500, 2)).tolist()]
+    scene = scene_of(points)
+    boxes = [(x, y, x + w, y + 12.0) for x, y, w in rng.uniform(0, 300, (300, 3)).tolist()]
+    # Edges a hundredth off a marker's and just inside the margin.
+    m = scene.markers[7]
+    boxes += [(m[2] + 0.011, m[1], m[2] + 5, m[3]), (m[2] + 0.009, m[1], m[2] + 5, m[3])]
+    want: set = set()
+    for box in boxes:
+        scene.marker_index.collect_ranked(box, len(points), want)
+    got = {scene.markers[k] for k in scene.markers_near(boxes)}
+    assert got == want and 0 < len(got) < len(points)
+    assert {scene.markers[k] for k in scene.markers_near(boxes[-1:])} >= {m}
+    assert m not in {scene.markers[k] for k in scene.markers_near(boxes[-2:-1])}
