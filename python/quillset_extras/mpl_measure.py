@@ -13,7 +13,9 @@ are measured by the font's own layout call instead.
 from __future__ import annotations
 
 import math
+import unicodedata
 from dataclasses import dataclass
+from typing import Any
 
 from ._optional import missing
 
@@ -37,10 +39,98 @@ _SUBPIXELS = 64.0
 
 # Ligature status of a character pair per font file: shaping does not depend on size.
 _merges: dict[str, dict[str, bool]] = {}
+# Characters from here on (Hebrew, Arabic, Indic scripts, ...) may be shaped in
+# context: their pairs are always laid out to see.
+_SHAPED_FROM = 0x0590
 # The most entries of one cache of character pairs, glyphs or measured texts: a
 # full cache starts again empty, so random text costs time, never unbounded memory.
 _MOST_ENTRIES = 1 << 17
 _MOST_TEXTS = 1 << 20
+
+
+class _Substitutions:
+    """Which character pairs of a font may be drawn as other than two glyphs, read
+    from the font's glyph substitution table: a pair whose first glyph, after any
+    one-to-one substitutions, begins a ligature with the second's, or either of
+    which some substitution splits. Pairs with a mark, a control or format
+    character, or a character of a script shaped in context may be composed or
+    reordered by shaping itself, and so may any pair of a font whose table cannot
+    be read."""
+
+    def __init__(self, path: str) -> None:
+        self.known = False
+        self.glyph: dict[int, str] = {}
+        self.ligatures: set[tuple[str, str]] = set()
+        self.split: set[str] = set()
+        self.singles: dict[str, set[str]] = {}
+        self._forms: dict[str, frozenset[str]] = {}
+        try:
+            self._read(path)
+        except Exception:  # noqa: BLE001 - any unreadable font: lay out every pair
+            return
+        self.known = True
+
+    def _read(self, path: str) -> None:
+        from fontTools.ttLib import TTFont  # type: ignore[import-untyped]
+
+        with TTFont(path, lazy=True) as font:
+            self.glyph = font.getBestCmap() or {}
+            if "GSUB" in font:
+                self._read_substitutions(font["GSUB"].table)
+
+    def _read_substitutions(self, gsub: Any) -> None:
+        for lookup in gsub.LookupList.Lookup:
+            for table in lookup.SubTable:
+                kind = lookup.LookupType
+                if kind == 7:  # an extension: the real table inside
+                    kind, table = table.ExtensionLookupType, table.ExtSubTable
+                if kind == 1:
+                    for g, h in table.mapping.items():
+                        self.singles.setdefault(g, set()).add(h)
+                elif kind == 3:
+                    for g, hs in table.alternates.items():
+                        self.singles.setdefault(g, set()).update(hs)
+                elif kind == 8:
+                    for g, h in zip(table.Coverage.glyphs, table.Substitute, strict=True):
+                        self.singles.setdefault(g, set()).add(h)
+                elif kind == 2:
+                    self.split.update(table.mapping)
+                elif kind == 4:
+                    for first, ligatures in table.ligatures.items():
+                        for ligature in ligatures:
+                            if ligature.Component:
+                                self.ligatures.add((first, ligature.Component[0]))
+                # Contextual lookups (5, 6) apply the lookups above, read already.
+
+    def forms(self, glyph: str) -> frozenset[str]:
+        """The glyph and every glyph that one-to-one substitutions may make of it."""
+        found = self._forms.get(glyph)
+        if found is None:
+            seen, todo = {glyph}, [glyph]
+            while todo:
+                for h in self.singles.get(todo.pop(), ()):
+                    if h not in seen:
+                        seen.add(h)
+                        todo.append(h)
+            found = self._forms[glyph] = frozenset(seen)
+        return found
+
+    def plain(self, a: str, b: str) -> bool:
+        """Whether the pair a, b surely lays out as two glyphs."""
+        if not self.known or max(ord(a), ord(b)) >= _SHAPED_FROM:
+            return False
+        if unicodedata.category(a)[0] in "MC" or unicodedata.category(b)[0] in "MC":
+            return False
+        ga, gb = self.glyph.get(ord(a)), self.glyph.get(ord(b))
+        if ga is None or gb is None:
+            return False
+        fa, fb = self.forms(ga), self.forms(gb)
+        if not self.split.isdisjoint(fa) or not self.split.isdisjoint(fb):
+            return False
+        return not any((x, y) in self.ligatures for x in fa for y in fb)
+
+
+_substitutions: dict[str, _Substitutions] = {}
 
 
 @dataclass(frozen=True)
@@ -67,6 +157,10 @@ class _Face:
         self.glyphs: dict[str, tuple[int, int, int, int] | None] = {}
         self.kerning: dict[str, int] = {}
         self.merges = _merges.setdefault(str(self.font.fname), {})
+        found = _substitutions.get(str(self.font.fname))
+        if found is None:
+            found = _substitutions[str(self.font.fname)] = _Substitutions(str(self.font.fname))
+        self.substitutions = found
         self.kerns = bool(self.font.face_flags & ft2font.FaceFlags.KERNING)
         self.min_ascent, self.min_descent, self.line_gap = self._line_metrics(dpi)
 
@@ -118,8 +212,13 @@ class _Face:
         if merged is None:
             if len(self.merges) >= _MOST_ENTRIES:
                 self.merges.clear()
-            self._select()
-            merged = self.merges[pair] = len(self.font.set_text(pair, 0.0, self.flags)) != 2
+            if self.substitutions.plain(pair[0], pair[1]):
+                merged = self.merges[pair] = False
+            else:
+                # Laying out costs tens of microseconds: only where the table
+                # cannot tell.
+                self._select()
+                merged = self.merges[pair] = len(self.font.set_text(pair, 0.0, self.flags)) != 2
         return merged
 
     def _kern(self, pair: str, left: int, right: int) -> int:

@@ -20,7 +20,7 @@ from quillset_extras import fixed_advance  # noqa: E402
 from quillset_extras.geometry import BoxIndex, crosses, overlaps  # noqa: E402
 from quillset_extras.grids import Coverage, MarkerIndex  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
-from quillset_extras.mpl_measure import FontMeasurer  # noqa: E402
+from quillset_extras.mpl_measure import FontMeasurer, _Substitutions  # noqa: E402
 from quillset_extras.pillow import PillowFonts  # noqa: E402
 from quillset_extras.quality import is_fallback, overlapping_boxes  # noqa: E402
 from quillset_extras.readable import (  # noqa: E402
@@ -90,6 +90,30 @@ def test_measurer_matches_the_drawn_extent(axes, size, font, linespacing):
         # Rounded up, and kerning counted a 64th of a pixel wide of the drawn one.
         assert extent.width <= rounded.width <= extent.width + 1, text
         assert extent.height <= rounded.height + rounded.baseline < extent.height + 2, text
+
+
+@pytest.mark.parametrize("family", ["DejaVu Sans", "DejaVu Serif", "STIXGeneral", "cmr10"])
+def test_pairs_read_as_plain_lay_out_as_two_glyphs(family):
+    # Pairs the font's substitution table calls plain skip the layout call: a
+    # wrong answer would measure a ligature as two glyphs.
+    from matplotlib import ft2font
+    from matplotlib.font_manager import fontManager, get_font
+
+    font = get_font(fontManager._find_fonts_by_props(FontProperties(family=family)))
+    font.set_size(10, 100)
+    table = _Substitutions(str(font.fname))
+    chars = [chr(c) for c in table.glyph if c < 0x590] + ["\u0301", "\u200d", "\u05d0"]
+    rng = random.Random(5)
+    pairs = {"fi", "fl", "ff", "st", "e\u0301"} | {
+        rng.choice(chars) + rng.choice(chars) for _ in range(3000)
+    }
+    plain = [p for p in pairs if table.plain(p[0], p[1])]
+    for pair in plain:
+        assert len(font.set_text(pair, 0.0, ft2font.LoadFlags.DEFAULT)) == 2, repr(pair)
+    assert len(plain) > len(pairs) // 2
+    assert not _Substitutions("/no/such/font.ttf").plain("a", "b")
+    if family == "DejaVu Sans":  # which has the fi and fl ligatures
+        assert not table.plain("f", "i") and not table.plain("f", "l") and table.plain("i", "f")
 
 
 def test_measurer_falls_back_for_characters_the_font_lacks(axes):
