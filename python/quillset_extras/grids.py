@@ -167,8 +167,7 @@ class Coverage:
     no marked square overlaps none of the boxes (as overlaps says). Squares one
     beyond each edge of the canvas are kept too."""
 
-    def __init__(self, width: float, height: float) -> None:
-        side = 1.0
+    def __init__(self, width: float, height: float, side: float = 1.0) -> None:
         while (width / side + 3.0) * (height / side + 3.0) > _MOST_PIXELS:
             side *= 2.0
         self.side = side
@@ -176,6 +175,24 @@ class Coverage:
         self.last_x, self.last_y = math.ceil(width / side), math.ceil(height / side)
         self.marks = np.zeros((self.last_y + 2, self.last_x + 2), np.int32)
         self.table: NDArray[np.int32] | None = None  # the marks summed from the top left
+
+    def coarse(self, side: float) -> Coverage:
+        """A Coverage of squares of `side` (a power of two, at least this one's)
+        that marks each square holding a marked square of this one."""
+        out = Coverage(self.last_x * self.side, self.last_y * self.side, side)
+        if out.side == self.side:
+            out.marks[...] = self.marks
+            return out
+        ratio = int(out.side / self.side)
+        marks = self.marks
+        for axis, count in ((0, marks.shape[0]), (1, marks.shape[1])):
+            # Index k holds square k - 1; the squares of one coarse square start
+            # where floor((k - 1) / ratio) grows.
+            coarse = np.floor_divide(np.arange(count) - 1, ratio) + 1
+            starts = np.flatnonzero(np.diff(coarse, prepend=-1))
+            marks = np.maximum.reduceat(marks, starts, axis=axis)
+        out.marks[: marks.shape[0], : marks.shape[1]] = marks
+        return out
 
     def copy(self) -> Coverage:
         copy = Coverage.__new__(Coverage)

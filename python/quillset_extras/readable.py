@@ -58,6 +58,9 @@ _ALLOW_PASSES = 4
 # many at a time.
 _MEASURE_FIRST = 256
 _SCREENED_AT_ONCE = 16384
+# The squares of the screen: a quarter of the table to sum per tier as with
+# squares of one unit, and about as many places screened out.
+_SCREEN_SIDE = 2.0
 # Labels whose places are costed at once beside their point: numpy's arrays stay small.
 _COSTED_AT_ONCE = 256
 _LAST = np.iinfo(np.int64).max
@@ -391,9 +394,10 @@ class Screen:
 
     def __init__(self, scene: Scene) -> None:
         self.scene = scene
-        self.taken = Coverage(scene.width, scene.height)
         if scene.blocked is not None:
-            self.taken.marks |= scene.blocked.marks
+            self.taken = scene.blocked.coarse(_SCREEN_SIDE)
+        else:
+            self.taken = Coverage(scene.width, scene.height, _SCREEN_SIDE)
         self.rank = 0
         self.texts = 0
 

@@ -245,6 +245,22 @@ def test_coverage_marks_many_boxes_as_one_box_at_a_time(seed):
         assert (bulk.marks == plain.marks).all() and bulk.marks.any()
 
 
+@pytest.mark.parametrize("side, width, height", [(2.0, 500, 400), (4.0, 333.5, 201), (2.0, 1, 1)])
+def test_coarse_coverage_marks_the_squares_holding_a_marked_square(side, width, height):
+    rng = np.random.default_rng(7)
+    left, top = rng.uniform(-5, width + 5, 60), rng.uniform(-5, height + 5, 60)
+    fine = Coverage(width, height)
+    fine.mark_many(np.column_stack((left, top, left + rng.uniform(0, 9, 60), top + 2.0)))
+    coarse = fine.coarse(side)
+    assert coarse.side == side and coarse.marks.any()
+    # Index k holds square k - 1 of its grid; each fine square falls in one coarse.
+    rows = (np.arange(fine.marks.shape[0]) - 1) // int(side) + 1
+    cols = (np.arange(fine.marks.shape[1]) - 1) // int(side) + 1
+    want = np.zeros_like(coarse.marks)
+    np.maximum.at(want, (rows[:, None], cols[None, :]), fine.marks)
+    assert (coarse.marks == want).all()
+
+
 def test_markers_near_boxes_are_those_the_marker_index_collects():
     rng = np.random.default_rng(4)
     points = [tuple(p) for p in rng.uniform(-10, 310, (500, 2)).tolist()]
