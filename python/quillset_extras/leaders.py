@@ -45,6 +45,9 @@ _SEARCHED_AT_ONCE = 256
 # Rounds per tier: a label that the engine placed where it cannot be read
 # searches again in the next round, for another room.
 _ROUNDS = 4
+# The squares of what is taken: a quarter of the table to sum per round as
+# with squares of one unit.
+_TAKEN_SIDE = 2.0
 
 
 def default_reach(scene: Scene) -> float:
@@ -210,9 +213,10 @@ class LeaderSearch:
         self.scene, self.reach = scene, reach
         self.rings = Rings.about(reach, scene.line_height)
         # What is taken only grows, tier after tier: marked once, as it comes.
-        self._taken = Coverage(scene.width, scene.height)
         if scene.blocked is not None:
-            self._taken.marks |= scene.blocked.marks
+            self._taken = scene.blocked.coarse(_TAKEN_SIDE)
+        else:
+            self._taken = Coverage(scene.width, scene.height, _TAKEN_SIDE)
         self._ranks = self._texts = 0
         self._shown: set[int] = set()
 
