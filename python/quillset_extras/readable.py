@@ -369,7 +369,8 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
     for tier in priority_tiers(ranked):
         screen.advance(drawn, scene.rank[tier[0]])
         # Labels whose own marker a drawn text covers cannot be drawn.
-        tier = [i for i in tier if not drawn.ink_index.hit(scene.markers[i])]
+        inked = drawn.inked(scene.marker_array[tier]).tolist()
+        tier = [i for i, covered in zip(tier, inked, strict=True) if not covered]
         if len(tier) > _MEASURE_FIRST:
             tier = screen.unmeasured(tier)
         rooms = scene.room_array(tier)
@@ -464,10 +465,10 @@ def places_beside(
         # Cheapest first; places not usable after all.
         index = np.broadcast_to(np.arange(places.shape[1]), soon.shape)
         tries = np.lexsort((index, total, np.where(usable[rows], soon, _LAST)))
-        for k, i, row, order in zip(
-            rows.tolist(), labels, boxes.tolist(), tries.tolist(), strict=True
+        for i, row, order, use in zip(
+            labels, boxes.tolist(), tries.tolist(), usable[rows].tolist(), strict=True
         ):
-            place_beside(drawn, rules, i, row, [p for p in order if usable[k, p]])
+            place_beside(drawn, rules, i, row, [p for p in order if use[p]])
 
 
 def place_beside(

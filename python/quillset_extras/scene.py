@@ -59,6 +59,7 @@ _NARROW_SHARE = 0.5
 _EXACT_MARKERS = 4096
 # Boxes compared with every marker at once (of at most _EXACT_MARKERS).
 _NEAR_AT_ONCE = 256
+_INKED_AT_ONCE = 4096
 # A label had better not cover the markers of the points this many places after
 # it in priority: their labels come soon and matter nearly as much.
 _NEXT = 64
@@ -472,6 +473,21 @@ class Drawn:
     def empty(cls, scene: Scene) -> Drawn:
         count = len(scene.points)
         return cls([None] * count, [None] * count, [None] * count, scene.cell, scene.gap)
+
+    def inked(self, markers: Floats) -> NDArray[np.bool_]:
+        """Which of the markers (rows) a drawn text covers, as ink_index.hit says
+        of each, all at once."""
+        texts = np.array(self.texts, float).reshape(-1, 4)
+        found = np.zeros(len(markers), bool)
+        for first in range(0, len(markers) if len(texts) else 0, _INKED_AT_ONCE):
+            m = markers[first : first + _INKED_AT_ONCE]
+            x0, y0 = m[:, 0:1] - EPS, m[:, 1:2] - EPS
+            x1, y1 = m[:, 2:3] + EPS, m[:, 3:4] + EPS
+            for start in range(0, len(texts), _NEAR_AT_ONCE):
+                t = texts[start : start + _NEAR_AT_ONCE]
+                hit = (t[:, 2] > x0) & (x1 > t[:, 0]) & (t[:, 3] > y0) & (y1 > t[:, 1])
+                found[first : first + _INKED_AT_ONCE] |= hit.any(axis=1)
+        return found
 
     def place(self, i: int, result: quillset.LayoutResult, box: Box | None) -> None:
         self.results[i], self.boxes[i], self.sizes[i] = result, box, result.fontSize

@@ -261,6 +261,23 @@ def test_coarse_coverage_marks_the_squares_holding_a_marked_square(side, width, 
     assert (coarse.marks == want).all()
 
 
+def test_drawn_texts_cover_the_markers_that_the_ink_index_hits():
+    rng = np.random.default_rng(9)
+    points = [tuple(p) for p in rng.uniform(0, 300, (400, 2)).tolist()]
+    scene = scene_of(points)
+    drawn = Drawn.empty(scene)
+    for i, (x, y) in enumerate(points[:60]):
+        drawn.place_at(i, (x + 3.0, y - 5.0, x + 3.0 + rng.uniform(5, 40), y + 5.0), 12)
+        drawn.show(i, scene.markers[i])
+    # Markers a hundredth off a text's edge, and just inside the margin.
+    t = drawn.texts[0]
+    edges = [(t[2] + d, t[1], t[2] + 4, t[1] + 4) for d in (0.011, 0.009)]
+    markers = np.array([*scene.markers, *edges])
+    want = [drawn.ink_index.hit(tuple(m)) for m in markers.tolist()]
+    assert drawn.inked(markers).tolist() == want and 0 < sum(want) < len(want)
+    assert not Drawn.empty(scene).inked(markers).any()
+
+
 def test_markers_near_boxes_are_those_the_marker_index_collects():
     rng = np.random.default_rng(4)
     points = [tuple(p) for p in rng.uniform(-10, 310, (500, 2)).tolist()]
