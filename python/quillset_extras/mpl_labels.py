@@ -10,6 +10,7 @@ forward through their transform into the axes' canvas, and runs place_readable.
 
 from __future__ import annotations
 
+import copy
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import Any
@@ -18,7 +19,7 @@ from ._optional import missing
 
 try:
     import numpy as np
-    from matplotlib import patheffects
+    from matplotlib import cbook, patheffects
     from matplotlib.artist import Artist
     from matplotlib.axes import Axes
     from matplotlib.backend_bases import RendererBase
@@ -118,6 +119,7 @@ class PointLabels(Artist):
         self._readability: Readability | None = None
         self._text_kw: dict[str, Any] | None = None
         self._fonts: dict[tuple[int, int], FontProperties] = {}
+        self._models: dict[tuple[int, int], Text] = {}
         self.placements = 0
         """how many times the labels were placed"""
 
@@ -289,20 +291,34 @@ class PointLabels(Artist):
                 kw["clip_path"] = TransformedPatchPath(ax.patch)
             kw.setdefault("clip_on", False)  # as Axes.text
             kw["transform"] = IdentityTransform()
-        if request.per_label:
-            kw = {**kw, **{key: values[i] for key, values in request.per_label.items()}}
         # One font per size: each Text copies the one it is given.
         key = (request.font_of[i], size)
         font = self._fonts.get(key)
         if font is None:
             font = self._fonts[key] = request.fonts[key[0]].copy()
             font.set_size(size / TENTHS)
-        text = Text(
-            x, y, request.texts[i], fontproperties=font, ha="left", va="top",
-            parse_math=False, **kw,
-        )  # fmt: skip
-        text.set_figure(ax.figure)
-        text.axes = ax
+        if request.per_label:
+            kw = {**kw, **{key: values[i] for key, values in request.per_label.items()}}
+            return self._new_text(x, y, request.texts[i], font, kw)
+        # Labels of one font and size differ only in their text and place: each
+        # is a copy of one made once (a Text costs ten times a copy to make), with
+        # its own font and callbacks, the parts of a Text that change in place.
+        model = self._models.get(key)
+        if model is None:
+            model = self._models[key] = self._new_text(0.0, 0.0, "", font, kw)
+        if not hasattr(model, "_callbacks") or model.get_bbox_patch() is not None:
+            return self._new_text(x, y, request.texts[i], font, kw)
+        text = copy.copy(model)
+        text._callbacks = cbook.CallbackRegistry(signals=["pchanged"])
+        text.set_fontproperties(font)
+        text.set_text(request.texts[i])
+        text.set_position((x, y))
+        return text
+
+    def _new_text(self, x: float, y: float, s: str, font: FontProperties, kw: Any) -> Text:
+        text = Text(x, y, s, fontproperties=font, ha="left", va="top", parse_math=False, **kw)
+        text.set_figure(self._ax.figure)
+        text.axes = self._ax
         return text
 
     def freeze(self) -> None:

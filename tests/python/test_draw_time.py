@@ -193,3 +193,26 @@ def test_a_zoom_with_the_toolbar_of_the_web_canvas_places_again_at_its_next_draw
     assert ax.get_xlim()[1] - ax.get_xlim()[0] < 3  # zoomed in
     assert result.artist.placements == before + 1 and len(result.shown) > wide
     assert [{k: v for k, v in s.items() if k not in ("dpi", "shown") and v} for s in seen] == [{}]
+
+
+@pytest.mark.parametrize("style", [{}, {"color": "C3", "fontweight": "bold", "alpha": 0.5}])
+def test_each_label_is_a_text_of_its_own_drawn_as_a_new_one_would_be(style):
+    fig, ax, x, y, priority, dots, result = cloud(count=60, fontsize=9, **style)
+    fig.canvas.draw()
+    renderer = fig.canvas.get_renderer()
+    first, second = result.texts[0], result.texts[1]
+    # What a user changes on one label changes no other.
+    fired = []
+    first.add_callback(fired.append)
+    first.set_alpha(0.9)
+    second.set_alpha(0.8)
+    first.set_fontsize(20)
+    assert fired == [first]
+    assert second.get_fontsize() == 9 and result.texts[2].get_fontsize() == 9
+    for text in result.texts[2:]:
+        fresh = ax.text(*text.get_position(), text.get_text(), transform=text.get_transform(),
+                        fontproperties=text.get_fontproperties(), ha="left", va="top",
+                        parse_math=False, **style)  # fmt: skip
+        assert fresh.get_window_extent(renderer).bounds == text.get_window_extent(renderer).bounds
+        assert fresh.get_color() == text.get_color() and fresh.get_alpha() == text.get_alpha()
+        fresh.remove()

@@ -149,16 +149,16 @@ def test_an_interrupt_while_drawing_leaves_the_axes_as_they_were(axes, monkeypat
     x, y = [rng.random() for _ in range(300)], [rng.random() for _ in range(300)]
     before = list(axes.get_children())
     made = 0
+    make_text = mpl_labels.PointLabels._make_text
 
-    class Interrupted(mpl_labels.Text):
-        def __init__(self, *args, **kwargs):
-            nonlocal made
-            made += 1
-            if made == 40:
-                raise KeyboardInterrupt
-            super().__init__(*args, **kwargs)
+    def interrupted(self, *args):
+        nonlocal made
+        made += 1
+        if made == 40:
+            raise KeyboardInterrupt
+        return make_text(self, *args)
 
-    monkeypatch.setattr(mpl_labels, "Text", Interrupted)
+    monkeypatch.setattr(mpl_labels.PointLabels, "_make_text", interrupted)
     with pytest.raises(KeyboardInterrupt):
         label_points(axes, x, y, [f"p{i}" for i in range(300)], overlap="allow", freeze=freeze)
     assert list(axes.get_children()) == before
