@@ -114,6 +114,9 @@ class RoomSearch:
         self.taken, self.since = taken, since
         self.claims = BoxIndex[Box](scene.cell)
         self.lines = LineIndex(scene.cell)
+        # The drawn texts with their room, as text_index holds them: nothing is
+        # drawn during a search.
+        self.rooms = np.array([apart(b, scene.gap) for b in drawn.texts], float).reshape(-1, 4)
 
     def candidates(self, labels: list[int], rings: Rings, longest: Floats) -> dict[int, Rooms]:
         """For each label, the rooms about its point on the canvas and within
@@ -136,14 +139,12 @@ class RoomSearch:
         held, free = np.zeros(on.shape, bool), np.zeros(on.shape, bool)
         held[on], free[on] = self.taken.classify(x0[on], y0[on], x1[on], y1[on])
         on &= ~held
+        rows = np.stack(np.broadcast_arrays(ax, ay, x0, y0, x1, y1), axis=-1)
         found = {}
         for row, i in enumerate(labels):
             places = np.flatnonzero(on[row])
             order = list(zip(places.tolist(), free[row, places].tolist(), strict=True))
-            found[i] = (
-                order,
-                np.column_stack((ax[row], ay[row], x0[row], y0[row], x1[row], y1[row])),
-            )
+            found[i] = (order, rows[row])
         return found
 
     def crossing_texts(self, point: tuple[float, float], rows: Floats) -> list[bool]:
@@ -153,14 +154,15 @@ class RoomSearch:
         if not len(rows):
             return []
         x, y = point
-        ends = np.column_stack((
-            np.full(len(rows), x), np.full(len(rows), y),
-            np.minimum(np.maximum(x, rows[:, 2]), rows[:, 4]),
-            np.minimum(np.maximum(y, rows[:, 3]), rows[:, 5]),
-        ))  # fmt: skip
-        near = (min(x, ends[:, 2].min()), min(y, ends[:, 3].min()),
-                max(x, ends[:, 2].max()), max(y, ends[:, 3].max()))  # fmt: skip
-        texts = np.array(list(set(self.drawn.text_index.near(near))), float).reshape(-1, 4)
+        ends = np.empty((len(rows), 4))
+        ends[:, 0], ends[:, 1] = x, y
+        ends[:, 2] = np.minimum(np.maximum(x, rows[:, 2]), rows[:, 4])
+        ends[:, 3] = np.minimum(np.maximum(y, rows[:, 3]), rows[:, 5])
+        # Only texts that reach the lines' bounds can be crossed.
+        x0, y0 = min(x, ends[:, 2].min()) - 1.0, min(y, ends[:, 3].min()) - 1.0
+        x1, y1 = max(x, ends[:, 2].max()) + 1.0, max(y, ends[:, 3].max()) + 1.0
+        t = self.rooms
+        texts = t[(t[:, 2] > x0) & (x1 > t[:, 0]) & (t[:, 3] > y0) & (y1 > t[:, 1])]
         crossed: list[bool] = crossing(ends, texts).any(axis=1).tolist()
         return crossed
 
