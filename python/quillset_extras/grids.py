@@ -35,6 +35,13 @@ RankedBox = tuple[float, float, float, float, int]
 """A marker's box and the rank of its point (0 the most important)."""
 
 
+def _counts(rows: Ints, cols: Ints, height: int, width: int) -> NDArray[np.int64]:
+    """How many of the (row, col) pairs fall on each square of a height x width
+    grid."""
+    flat = np.bincount(rows * width + cols, minlength=height * width)
+    return flat.astype(np.int64).reshape(height, width)
+
+
 class MarkerIndex(BoxIndex[RankedBox]):
     """The markers: a BoxIndex with, over the canvas cut in squares, two tables of
     counts summed from the top left (built once; no boxes are added afterwards).
@@ -74,15 +81,11 @@ class MarkerIndex(BoxIndex[RankedBox]):
         j0 = np.clip(np.floor(np.minimum(t, b) / s), 0, ny - 1).astype(np.int64)
         j1 = np.clip(np.floor(np.maximum(t, b) / s), 0, ny - 1).astype(np.int64)
         # Reach: +1/-1 at the corners of each reached range, summed twice.
-        change = np.zeros((ny + 1, nx + 1), np.int64)
-        np.add.at(change, (j0, i0), 1)
-        np.add.at(change, (j0, i1 + 1), -1)
-        np.add.at(change, (j1 + 1, i0), -1)
-        np.add.at(change, (j1 + 1, i1 + 1), 1)
+        change = _counts(j0, i0, ny + 1, nx + 1) - _counts(j0, i1 + 1, ny + 1, nx + 1)
+        change += _counts(j1 + 1, i1 + 1, ny + 1, nx + 1) - _counts(j1 + 1, i0, ny + 1, nx + 1)
         reached = change.cumsum(0).cumsum(1)[:ny, :nx] > 0
-        corners = np.zeros((ny, nx), np.int64)
         at = (l <= r) & (t <= b) & (l >= 0.0) & (l < nx * s) & (t >= 0.0) & (t < ny * s)
-        np.add.at(corners, ((t[at] // s).astype(np.int64), (l[at] // s).astype(np.int64)), 1)
+        corners = _counts((t[at] // s).astype(np.int64), (l[at] // s).astype(np.int64), ny, nx)
         self.reach = self._summed(reached)
         self.corners = self._summed(corners > 0)
 
@@ -92,7 +95,12 @@ class MarkerIndex(BoxIndex[RankedBox]):
         of arrays: single lookups from Python are faster there than in numpy."""
         table = np.zeros((marked.shape[0] + 1, marked.shape[1] + 1), np.int64)
         table[1:, 1:] = marked.cumsum(0).cumsum(1)
-        return [array("q", row) for row in table.tolist()]
+        rows = []
+        for row in table:
+            found = array("q")
+            found.frombytes(row.tobytes())
+            rows.append(found)
+        return rows
 
     def hit(self, box: Box) -> bool:
         x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
