@@ -417,6 +417,23 @@ def prepare_textalloc(subject: Subject) -> None:
     subject.textalloc_figure = pickle.dumps(fig)
 
 
+def timed_placements(artist: Any) -> list[float]:
+    """The seconds of each of the artist's placements from now on, in a list that
+    its place method fills."""
+    spent: list[float] = []
+    place = artist.place
+
+    def timed_place(renderer: RendererBase) -> bool:
+        start = time.perf_counter()
+        try:
+            return bool(place(renderer))
+        finally:
+            spent.append(time.perf_counter() - start)
+
+    artist.place = timed_place
+    return spent
+
+
 def run_cell(subject: Subject, change: Change, labeller: str, cell: Cell, count: bool) -> None:
     data = subject.data
     result: Any = None
@@ -461,18 +478,8 @@ def run_cell(subject: Subject, change: Change, labeller: str, cell: Cell, count:
     spent: list[float] = []
     placements = 0
     if result is not None:
-        artist = result.artist
-        place = artist.place
-
-        def timed_place(renderer: RendererBase) -> bool:
-            start = time.perf_counter()
-            try:
-                return bool(place(renderer))
-            finally:
-                spent.append(time.perf_counter() - start)
-
-        artist.place = timed_place
-        placements = artist.placements
+        spent = timed_placements(result.artist)
+        placements = result.artist.placements
     gc.collect()
     start = time.perf_counter()
     change.draw(fig)

@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import gc
 import statistics
-import time
 from typing import Any
 
 import matplotlib
@@ -20,7 +19,7 @@ import matplotlib
 matplotlib.use("Agg")
 
 from methods import new_axes  # noqa: E402
-from redraw import frac_to_limits, set_view, views_of  # noqa: E402
+from redraw import frac_to_limits, set_view, timed_placements, views_of  # noqa: E402
 from sample_data import Dataset, by_priority, continent_cities, map_limits  # noqa: E402
 
 from quillset_extras.mpl import label_points  # noqa: E402
@@ -55,17 +54,7 @@ def replacement(data: Dataset, zoom: Any, leaders: bool) -> tuple[float, int]:
     )  # fmt: skip
     fig.canvas.draw()
     set_view(ax, views_of(data).zoom_in if zoom is None else frac_to_limits(ax, *zoom))
-    spent: list[float] = []
-    place = result.artist.place
-
-    def timed(renderer: Any) -> bool:
-        start = time.perf_counter()
-        try:
-            return bool(place(renderer))
-        finally:
-            spent.append(time.perf_counter() - start)
-
-    result.artist.place = timed  # type: ignore[method-assign]
+    spent = timed_placements(result.artist)
     gc.collect()
     fig.canvas.draw()
     return sum(spent), len(result.shown)
