@@ -181,27 +181,32 @@ class BoxIndex[Item: Boxlike]:
         x0, y0, x1, y1 = box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS
         # The readable-label search's innermost test: plain loops for a box with
         # finite edges that touches few cells, _lists for the rest.
-        floor = math.floor
-        try:
-            for size, cells in self.levels.values():
-                i0, i1 = floor(x0 / size), floor(x1 / size)
-                j0, j1 = floor(y0 / size), floor(y1 / size)
-                if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
-                    raise OverflowError
-                get = cells.get
-                for i in range(i0, i1 + 1):
-                    for j in range(j0, j1 + 1):
-                        found = get((i, j))
-                        if found:
-                            for b in found:
-                                if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
-                                    return True
-        except (OverflowError, ValueError):
+        floor, inf = math.floor, math.inf
+        if not (abs(x0) < inf and abs(y0) < inf and abs(x1) < inf and abs(y1) < inf):
             return any(
                 b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
                 for entry in self._lists(x0, y0, x1, y1)
                 for b in entry
             )
+        for size, cells in self.levels.values():
+            i0, i1 = floor(x0 / size), floor(x1 / size)
+            j0, j1 = floor(y0 / size), floor(y1 / size)
+            if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
+                # Fewer cells filled than the box touches: look at those.
+                for (i, j), filled in cells.items():
+                    if i0 <= i <= i1 and j0 <= j <= j1:
+                        for b in filled:
+                            if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                                return True
+                continue
+            get = cells.get
+            for i in range(i0, i1 + 1):
+                for j in range(j0, j1 + 1):
+                    found = get((i, j))
+                    if found:
+                        for b in found:
+                            if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                                return True
         return any(b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1] for b in self.endless)
 
     def collect(self, box: Box, out: set[Item]) -> None:

@@ -29,6 +29,8 @@ Bools = NDArray[np.bool_]
 # time in the number of squares, so few markers get squares of 2, 4, ... units.
 _SQUARES_PER_MARKER = 16
 _MOST_SQUARES = 1 << 22
+# Markers filed in the cells at once.
+_FILED_AT_ONCE = 1 << 16
 
 
 RankedBox = tuple[float, float, float, float, int]
@@ -70,10 +72,9 @@ class MarkerIndex(BoxIndex[RankedBox]):
         nx, ny = int(max(width, 0.0) // s) + 1, int(max(height, 0.0) // s) + 1
         self.side, self.inverse = s, 1.0 / s
         self.right, self.bottom = nx * s, ny * s
-        for box in boxes:
-            self.add(box)
         if edges is None:
             edges = np.array([b[:4] for b in boxes], float).reshape(-1, 4)
+        self._file(boxes, edges)
         # finite: far points moved
         l, t, r, b = edges[:, 0], edges[:, 1], edges[:, 2], edges[:, 3]
         i0 = np.clip(np.floor(np.minimum(l, r) / s), 0, nx - 1).astype(np.int64)
@@ -88,6 +89,66 @@ class MarkerIndex(BoxIndex[RankedBox]):
         corners = _counts((t[at] // s).astype(np.int64), (l[at] // s).astype(np.int64), ny, nx)
         self.reach = self._summed(reached)
         self.corners = self._summed(corners > 0)
+
+    def _file(self, boxes: Sequence[RankedBox], edges: Floats) -> None:
+        """Files the boxes in the cells as add does one after another (the same
+        cells, holding the boxes in their order), with numpy, a bounded number at
+        a time so that the work arrays stay small."""
+        for start in range(0, len(boxes), _FILED_AT_ONCE):
+            end = start + _FILED_AT_ONCE
+            self._file_some(boxes[start:end], edges[start:end])
+
+    def _file_some(self, boxes: Sequence[RankedBox], edges: Floats) -> None:
+        l, t, r, b = edges[:, 0], edges[:, 1], edges[:, 2], edges[:, 3]
+        cell = self.cell
+        with np.errstate(all="ignore"):
+            span = np.maximum(r - l, b - t)
+            level = np.where(span > cell, np.maximum(np.frexp(span / cell)[1], 0), 0)
+            size = cell * np.ldexp(1.0, level)
+            i0, i1 = np.floor(l / size), np.floor(r / size)
+            j0, j1 = np.floor(t / size), np.floor(b / size)
+        # Boxes not finite, or across more than two cells (rounding): one by one.
+        if not len(boxes) or not np.isfinite(edges).all() or np.fmax(i1 - i0, j1 - j0).max() > 1:
+            for box in boxes:
+                self.add(box)
+            return
+        # A box's cells in add's order: (i0, j0), (i0, j0 + 1), (i0 + 1, j0), (i0 + 1, j0 + 1).
+        wide, tall = i1 > i0, j1 > j0
+        parts = [np.flatnonzero(m) for m in (np.ones_like(wide), tall, wide, wide & tall)]
+        which = np.concatenate(parts)
+        sub = np.concatenate([np.full(len(p), n) for n, p in enumerate(parts)])
+        seq = which * 4 + sub
+        lv = level[which]
+        ii = i0[which].astype(np.int64) + (sub >= 2)
+        jj = j0[which].astype(np.int64) + (sub % 2)
+        order = np.lexsort((seq, jj, ii, lv))
+        lv, ii, jj, seq, which = lv[order], ii[order], jj[order], seq[order], which[order]
+        new = np.ones(len(seq), bool)
+        new[1:] = (lv[1:] != lv[:-1]) | (ii[1:] != ii[:-1]) | (jj[1:] != jj[:-1])
+        starts = np.flatnonzero(new)
+        ends = np.append(starts[1:], len(seq))
+        items = [boxes[k] for k in which.tolist()]
+        # Sizes and cells come into the tables in the order add meets them.
+        first = np.argsort(seq[starts], kind="stable")
+        starts, ends = starts[first], ends[first]
+        levels = self.levels
+        for n, i, j, a, z in zip(
+            lv[starts].tolist(),
+            ii[starts].tolist(),
+            jj[starts].tolist(),
+            starts.tolist(),
+            ends.tolist(),
+            strict=True,
+        ):
+            found = levels.get(n)
+            if found is None:
+                found = levels[n] = (cell * 2.0**n, {})
+            filled = found[1].get((i, j))
+            if filled is None:
+                found[1][(i, j)] = items[a:z]
+            else:
+                filled += items[a:z]
+        self.count += len(boxes)
 
     @staticmethod
     def _summed(marked: Bools) -> list[array[int]]:
@@ -388,7 +449,7 @@ def mask_boxes(mask: Bools, block: int) -> list[Box]:
     the canvas cut in `block` x `block` squares, a square occupied where it holds
     a True pixel, and each run of occupied squares along a row one box."""
     rows, cols = mask.shape
-    if not rows or not cols:
+    if not rows or not cols or not mask.any():
         return []
     padded = np.zeros((-(-rows // block) * block, -(-cols // block) * block), bool)
     padded[:rows, :cols] = mask

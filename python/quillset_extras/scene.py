@@ -384,8 +384,9 @@ class Scene:
         cy = np.floor((boxes[:, 1] + boxes[:, 3]) / 2).astype(np.int64)
         on = (cx >= 0) & (cx < self.width) & (cy >= 0) & (cy < self.height)
         # int32 holds any count of markers that fits in memory as boxes.
-        counts = np.zeros((self.height + 1, self.width + 1), np.int32)
-        np.add.at(counts, (cy[on] + 1, cx[on] + 1), 1)
+        flat = (cy[on] + 1) * (self.width + 1) + cx[on] + 1
+        found = np.bincount(flat, minlength=(self.height + 1) * (self.width + 1))
+        counts = found.astype(np.int32).reshape(self.height + 1, self.width + 1)
         np.cumsum(counts, 1, out=counts)  # along the rows first: faster
         np.cumsum(counts, 0, out=counts)
         sides = np.maximum(boxes[:, 2] - boxes[:, 0], boxes[:, 3] - boxes[:, 1])

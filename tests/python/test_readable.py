@@ -518,7 +518,7 @@ def test_pillow_measures_several_lines_as_drawn():
         (64, 64, 200, 0.0),  # boxes of no size, on whole units too
     ],
 )
-def test_dots_answer_as_the_plain_cells(width, height, count, radius):
+def test_dots_answer_as_the_plain_cells(width, height, count, radius, monkeypatch):
     rng = random.Random(width + count)
     grid = [float(v) for v in range(0, width, max(1, width // 16))]
 
@@ -551,7 +551,22 @@ def test_dots_answer_as_the_plain_cells(width, height, count, radius):
     queries += [(5.0, 5.0, 1.0, 1.0), (8.5, 8.5, 8.6, 8.6), (-1e9, -1e9, 1e9, 1e9)]
     answers = [dots.hit(q) for q in queries]
     assert answers == [plain.hit(q) for q in queries]
+    assert answers == [any(overlaps(q, m) for m in markers) for q in queries]
     assert any(answers) and not all(answers)
+    # Queries touching more cells than a sparse index has filled.
+    few = BoxIndex(12.0)
+    for box in markers[:2]:
+        few.add(box)
+    assert [few.hit(q) for q in queries] == [
+        any(overlaps(q, m) for m in markers[:2]) for q in queries
+    ]
+    # Filed at once (or a few at a time) in the cells, and in the order, of
+    # adding one by one.
+    monkeypatch.setattr("quillset_extras.grids._FILED_AT_ONCE", 7)
+    few_at_a_time = MarkerIndex(12.0, markers, width, height)
+    for index in (dots, few_at_a_time):
+        filed = [[size, list(cells.items())] for size, cells in index.levels.values()]
+        assert filed == [[size, list(cells.items())] for size, cells in plain.levels.values()]
 
 
 @pytest.mark.parametrize(
