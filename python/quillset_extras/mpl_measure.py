@@ -46,6 +46,8 @@ _SHAPED_FROM = 0x0590
 # full cache starts again empty, so random text costs time, never unbounded memory.
 _MOST_ENTRIES = 1 << 17
 _MOST_TEXTS = 1 << 20
+# What a cache answers for a key that it lacks.
+_UNKNOWN: Any = object()
 
 
 class _Substitutions:
@@ -249,22 +251,33 @@ class _Face:
         bottom, top = math.inf, -math.inf
         previous: tuple[int, int, int, int] | None = None
         previous_char = ""
+        # The caches read in place: most characters and pairs are known.
+        glyphs, merges, kerning, kerns = self.glyphs, self.merges, self.kerning, self.kerns
         for char in line:
-            glyph = self._glyph(char)
+            glyph = glyphs.get(char, _UNKNOWN)
+            if glyph is _UNKNOWN:
+                glyph = self._glyph(char)
             if glyph is None:
                 return self._measure_by_layout(line)
             if previous is not None:
                 pair = previous_char + char
-                if self._merged(pair):
+                merged = merges.get(pair)
+                if merged is None:
+                    merged = self._merged(pair)
+                if merged:
                     return self._measure_by_layout(line)
                 pen += previous[0]
-                if self.kerns:
-                    kern = self._kern(pair, previous[3], glyph[3])
+                if kerns:
+                    kern = kerning.get(pair)
+                    if kern is None:
+                        kern = self._kern(pair, previous[3], glyph[3])
                     # Shaping rounds kerning its own way: one unit more keeps the
                     # measured width from falling short of the drawn one.
                     pen += kern + (kern != 0)
-            bottom = min(bottom, glyph[1])
-            top = max(top, glyph[2])
+            if glyph[1] < bottom:
+                bottom = glyph[1]
+            if glyph[2] > top:
+                top = glyph[2]
             previous, previous_char = glyph, char
         assert previous is not None
         pen += previous[0]
