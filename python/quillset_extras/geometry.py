@@ -159,9 +159,7 @@ class BoxIndex[Item: Boxlike]:
             if i1 < i0 or j1 < j0:
                 continue
             if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
-                for (i, j), filled in cells.items():
-                    if i0 <= i <= i1 and j0 <= j <= j1:
-                        yield filled
+                yield from self._filled(cells, i0, i1, j0, j1)
                 continue
             get = cells.get
             for i in range(i0, i1 + 1):
@@ -169,6 +167,16 @@ class BoxIndex[Item: Boxlike]:
                     entry = get((i, j))
                     if entry:
                         yield entry
+
+    @staticmethod
+    def _filled(
+        cells: dict[tuple[int, int], list[Item]], i0: int, i1: int, j0: int, j1: int
+    ) -> Iterator[list[Item]]:
+        """The filled cells among i0 .. i1 by j0 .. j1, for ranges that hold more
+        cells than are filled."""
+        for (i, j), filled in cells.items():
+            if i0 <= i <= i1 and j0 <= j <= j1:
+                yield filled
 
     def near(self, box: Box) -> Iterator[Item]:
         """The boxes filed in cells that `box` touches (every box that overlaps it,
@@ -192,12 +200,10 @@ class BoxIndex[Item: Boxlike]:
             i0, i1 = floor(x0 / size), floor(x1 / size)
             j0, j1 = floor(y0 / size), floor(y1 / size)
             if (i1 - i0 + 1) * (j1 - j0 + 1) > len(cells):
-                # Fewer cells filled than the box touches: look at those.
-                for (i, j), filled in cells.items():
-                    if i0 <= i <= i1 and j0 <= j <= j1:
-                        for b in filled:
-                            if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
-                                return True
+                for filled in self._filled(cells, i0, i1, j0, j1):
+                    for b in filled:
+                        if b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]:
+                            return True
                 continue
             get = cells.get
             for i in range(i0, i1 + 1):
