@@ -92,9 +92,12 @@ class EngineRound:
         self.engine.add(*box, text, size)
         self.keys.append(key)
 
-    def obstacle(self, box: Box) -> None:
-        self.engine.add(*box, OBSTACLE, _OBSTACLE_SIZE)
-        self.keys.append(-1)
+    def obstacles(self, boxes: Sequence[Box]) -> None:
+        # Thousands a round: the engine's own add, looked up once.
+        add = self.engine.add
+        for l, t, r, b in boxes:
+            add(l, t, r, b, OBSTACLE, _OBSTACLE_SIZE)
+        self.keys += [-1] * len(boxes)
 
     def solve(self) -> dict[int, quillset.LayoutResult]:
         """The result of every label, by key."""

@@ -312,8 +312,7 @@ def place_all(scene: Scene, tuned: bool) -> Drawn:
             runs = scene.marker_runs
             obstacles += [] if runs is None else list(runs.near(everything))
             obstacles += mask_boxes(placed, max(2, int(scene.text_height) // 4))
-        for box in sorted(set(obstacles)):
-            engine.obstacle(box)
+        engine.obstacles(sorted(set(obstacles)))
         for i, result in engine.solve().items():
             drawn.place(i, result, scene.measured_box(i, result))
             text = drawn.boxes[i]

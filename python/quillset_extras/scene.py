@@ -539,6 +539,5 @@ def solve_round(
         engine.label(i, objects[i], scene.texts[i], scene.sizes[i])
         if own:
             near.discard(scene.markers[i])
-    for box in sorted(near):
-        engine.obstacle(box)
+    engine.obstacles(sorted(near))
     return engine.solve()
