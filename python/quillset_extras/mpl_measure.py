@@ -13,7 +13,9 @@ are measured by the font's own layout call instead.
 from __future__ import annotations
 
 import math
+import re
 import unicodedata
+from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -46,6 +48,9 @@ _SHAPED_FROM = 0x0590
 # full cache starts again empty, so random text costs time, never unbounded memory.
 _MOST_ENTRIES = 1 << 17
 _MOST_TEXTS = 1 << 20
+# Per font file: a pattern of the character pairs that shaping draws as one
+# glyph (None for no such pair).
+_merging: dict[str, re.Pattern[str] | None] = {}
 # What a cache answers for a key that it lacks.
 _UNKNOWN: Any = object()
 
@@ -57,7 +62,10 @@ class _Substitutions:
     which some substitution splits. Pairs with a mark, a control or format
     character, or a character of a script shaped in context may be composed or
     reordered by shaping itself, and so may any pair of a font whose table cannot
-    be read."""
+    be read.
+
+    From the kerning table, too: the most that kerning moves each glyph's
+    follower back, in font units (None where the table cannot be read)."""
 
     def __init__(self, path: str) -> None:
         self.known = False
@@ -66,9 +74,13 @@ class _Substitutions:
         self.split: set[str] = set()
         self.singles: dict[str, set[str]] = {}
         self._forms: dict[str, frozenset[str]] = {}
+        self.units_per_em = 0
+        self.closest: dict[str, int] | None = None
+        self._ligature_pairs: Any = _UNKNOWN
         try:
             self._read(path)
         except Exception:  # noqa: BLE001 - any unreadable font: lay out every pair
+            self.closest = None
             return
         self.known = True
 
@@ -79,6 +91,24 @@ class _Substitutions:
             self.glyph = font.getBestCmap() or {}
             if "GSUB" in font:
                 self._read_substitutions(font["GSUB"].table)
+            self.units_per_em = int(font["head"].unitsPerEm)
+            self.closest = self._read_kerning(font["kern"]) if "kern" in font else {}
+
+    @staticmethod
+    def _read_kerning(kern: Any) -> dict[str, int]:
+        # FreeType kerns from the format 0 tables only; values of several tables
+        # may add up, so their minima do.
+        closest: dict[str, int] = {}
+        for table in kern.kernTables:
+            if table.format != 0:
+                continue
+            least: dict[str, int] = {}
+            for (left, _), value in table.kernTable.items():
+                if value < least.get(left, 0):
+                    least[left] = value
+            for left, value in least.items():
+                closest[left] = closest.get(left, 0) + value
+        return closest
 
     def _read_substitutions(self, gsub: Any) -> None:
         for lookup in gsub.LookupList.Lookup:
@@ -131,6 +161,36 @@ class _Substitutions:
             return False
         return not any((x, y) in self.ligatures for x in fa for y in fb)
 
+    def ligature_pairs(self) -> set[str]:
+        """The pairs of characters (before those shaped in context) whose glyphs
+        may begin a ligature."""
+        if self._ligature_pairs is _UNKNOWN:
+            # The characters whose glyph one-to-one substitutions may turn into
+            # each glyph.
+            into: dict[str, set[str]] = {}
+            for g, hs in self.singles.items():
+                for h in hs:
+                    into.setdefault(h, set()).add(g)
+            chars: dict[str, set[str]] = {}
+            for c, g in self.glyph.items():
+                if c < _SHAPED_FROM:
+                    chars.setdefault(g, set()).add(chr(c))
+
+            def sources(glyph: str) -> set[str]:
+                seen, todo = {glyph}, [glyph]
+                while todo:
+                    for g in into.get(todo.pop(), ()):
+                        if g not in seen:
+                            seen.add(g)
+                            todo.append(g)
+                return {c for g in seen for c in chars.get(g, ())}
+
+            self._ligature_pairs = {
+                a + b for x, y in self.ligatures for a in sources(x) for b in sources(y)
+            }
+        found: set[str] = self._ligature_pairs
+        return found
+
 
 _substitutions: dict[str, _Substitutions] = {}
 
@@ -165,6 +225,11 @@ class _Face:
         self.substitutions = found
         self.kerns = bool(self.font.face_flags & ft2font.FaceFlags.KERNING)
         self.min_ascent, self.min_descent, self.line_gap = self._line_metrics(dpi)
+        # Per character: its advance less the most that kerning takes from the
+        # next one, in 26.6 units; or, for those that shaping may lay out
+        # otherwise than glyph by glyph, in `shaped`.
+        self.least_advances: dict[str, int] = {}
+        self.shaped: set[str] = set()
 
     def _line_metrics(self, dpi: float) -> tuple[float, float, float]:
         # As Text lays out a line: the typographic ascender and descender (or the
@@ -235,6 +300,51 @@ class _Face:
                 ft2font.Kerning.UNFITTED,
             )
         return found
+
+    def _least_advance(self, char: str) -> None:
+        if len(self.least_advances) + len(self.shaped) >= _MOST_ENTRIES:
+            self.least_advances.clear()
+            self.shaped.clear()
+        tables, glyph = self.substitutions, self._glyph(char)
+        name = tables.glyph.get(ord(char))
+        if (
+            glyph is None or name is None or tables.closest is None
+            or ord(char) >= _SHAPED_FROM or unicodedata.category(char)[0] in "MC"
+            or not tables.split.isdisjoint(tables.forms(name))
+        ):  # fmt: skip
+            self.shaped.add(char)
+            return
+        least = glyph[0]
+        closest = tables.closest.get(name, 0) if self.kerns else 0
+        if closest:
+            # Kerning is scaled from font units at the size set; a unit less
+            # covers its rounding.
+            scale = self.size * self.renderer_dpi / 72.0 * _SUBPIXELS / tables.units_per_em
+            least += math.floor(closest * scale) - 1
+        self.least_advances[char] = least
+
+    def least_width(self, line: str) -> float | None:
+        """At most the width that line() answers, from the glyphs' advances and
+        the most that kerning may take from each; None for a line that shaping
+        may lay out otherwise than glyph by glyph."""
+        pairs = _merging.get(str(self.font.fname), _UNKNOWN)
+        if pairs is _UNKNOWN:
+            merged = sorted(p for p in self.substitutions.ligature_pairs() if self._merged(p))
+            pairs = _merging[str(self.font.fname)] = (
+                re.compile("|".join(map(re.escape, merged))) if merged else None
+            )
+        if pairs is not None and pairs.search(line):
+            return None
+        advances, shaped = self.least_advances, self.shaped
+        for _ in range(2):
+            if not shaped.isdisjoint(line):
+                return None
+            try:
+                return sum(map(advances.__getitem__, line)) / _SUBPIXELS
+            except KeyError:
+                for char in set(line).difference(advances):
+                    self._least_advance(char)
+        return None  # the caches began anew meanwhile
 
     def _measure_by_layout(self, line: str) -> tuple[float, float, float]:
         self._select()
@@ -358,6 +468,22 @@ class FontMeasurer:
             width = max(width, w)
             height += a + d
         return Extent(width, first_ascent, height)
+
+    def least(self, texts: Sequence[str], size: int) -> tuple[list[float], int] | None:
+        """What measuring the texts at `size` would answer at least, without
+        measuring them: each one's width (NaN where not known) and the height
+        with the baseline of any of them. None for texts with a line spacing of
+        their own."""
+        if self.linespacing != "normal":
+            return None
+        face = self.face(size)
+        widths = []
+        for text in texts:
+            width = None if "\n" in text else face.least_width(text)
+            widths.append(math.nan if width is None else width)
+        # Every line reaches the font's ascender and descender; the tolerance
+        # covers the last bit of (ascent + descent) - ascent.
+        return widths, math.ceil(face.min_ascent) + math.ceil(face.min_descent - 1e-6)
 
     def __call__(self, text: str, size: int) -> quillset.TextSize:
         key = (text, size)

@@ -15,7 +15,7 @@ tiers (quillset_extras.leaders).
 from __future__ import annotations
 
 import math
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import Literal
 
@@ -371,7 +371,9 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         inked = drawn.inked(scene.marker_array[tier]).tolist()
         tier = [i for i, covered in zip(tier, inked, strict=True) if not covered]
         if len(tier) > _MEASURE_FIRST:
-            tier = screen.unmeasured(tier)
+            tier = screen.unmeasured(tier, closer=search is None)
+        if not tier:
+            continue
         rooms = scene.room_array(tier)
         open_rooms = screen.open(rooms)
         beside = with_room(scene, drawn, [
@@ -408,18 +410,29 @@ class Screen:
         self.taken.mark_many(np.array([apart(b, gap) for b in drawn.texts[self.texts :]], float))
         self.rank, self.texts = rank, len(drawn.texts)
 
-    def unmeasured(self, labels: list[int]) -> list[int]:
+    def unmeasured(self, labels: list[int], closer: bool = False) -> list[int]:
         """The labels for which even a shorter text than theirs finds room, found
-        without measuring them, a bounded number at a time."""
+        without measuring them, a bounded number at a time. `closer`: with the
+        measurer's closer bounds, where it has them (they leave out labels that
+        a leader line might still draw)."""
         kept = []
         scene = self.scene
         for start in range(0, len(labels), _SCREENED_AT_ONCE):
-            part = labels[start : start + _SCREENED_AT_ONCE]
-            least = scene.least_extents(part)
-            room = self.open(scene.room_array(part, least)).any(axis=1)
-            room |= self.open(scene.spot_array(part, least)).any(axis=1)
-            kept += [i for i, keep in zip(part, room.tolist(), strict=True) if keep]
+            part = self._with_room(labels[start : start + _SCREENED_AT_ONCE], scene.least_extents)
+            # The closer bounds cost more: only for those left.
+            kept += self._with_room(part, scene.closer_extents) if closer else part
         return kept
+
+    def _with_room(
+        self, labels: list[int], extents: Callable[[list[int]], tuple[Floats, Floats] | None]
+    ) -> list[int]:
+        found = extents(labels) if labels else None
+        if found is None:
+            return labels
+        scene = self.scene
+        room = self.open(scene.room_array(labels, found)).any(axis=1)
+        room |= self.open(scene.spot_array(labels, found)).any(axis=1)
+        return [i for i, keep in zip(labels, room.tolist(), strict=True) if keep]
 
     def open(self, places: Floats) -> NDArray[np.bool_]:
         """Which places (boxes in the last axis) are on the canvas and hold no

@@ -5,6 +5,7 @@ function that needs no matplotlib."""
 
 import math
 import random
+import warnings
 
 import matplotlib
 import numpy as np
@@ -114,6 +115,57 @@ def test_pairs_read_as_plain_lay_out_as_two_glyphs(family):
     assert not _Substitutions("/no/such/font.ttf").plain("a", "b")
     if family == "DejaVu Sans":  # which has the fi and fl ligatures
         assert not table.plain("f", "i") and not table.plain("f", "l") and table.plain("i", "f")
+
+
+@pytest.mark.parametrize(
+    "family, size, dpi",
+    [("DejaVu Sans", 9.0, 100), ("DejaVu Serif", 13.3, 72), ("STIXGeneral", 11.0, 150),
+     ("cmr10", 10.0, 100), ("DejaVu Sans Mono", 8.0, 100)],
+)  # fmt: skip
+def test_least_never_exceeds_what_is_measured(family, size, dpi):
+    # The screen of unmeasured labels drops those whose least text finds no
+    # room: a bound above the measured extent would hide a label that fits.
+    measurer = FontMeasurer(FontProperties(family=family, size=size), dpi, unit=10)
+    rng = random.Random(7)
+    pool = "AVTYWLPFfilrtoeay.,'-ÅÉ ßøfiﬁ\u0301\u05d0\U0001d11e\u2019"
+    texts = (
+        CORPUS
+        + ["AVATAR", "Y.", "To", "ffi", "Wolfsburg", "LT-Ty", ""]
+        + ["".join(rng.choice(pool) for _ in range(rng.randint(1, 12))) for _ in range(400)]
+    )
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # glyphs the font lacks
+        widths, height = measurer.least(texts, round(size * 10))
+        measured = [measurer(t, round(size * 10)) for t in texts]
+    for text, width, m in zip(texts, widths, measured, strict=True):
+        assert not width > m.width, text  # NaN: not known
+        assert height <= m.height + m.baseline, text
+    if family == "DejaVu Sans":  # close enough to be worth it
+        words = ["AVATAR", "Wolfsburg", "Aarhus (DK)", "St. John's", "x"]
+        found, _ = measurer.least(words, round(size * 10))
+        for word, width in zip(words, found, strict=True):
+            assert width >= 0.8 * measurer(word, round(size * 10)).width - 1, word
+    assert FontMeasurer(linespacing=1.6).least(["a"], 10) is None
+
+
+def test_closer_screen_measures_fewer_texts_and_places_the_same(monkeypatch):
+    rng = random.Random(4)
+    points = [(rng.gauss(300, 90), rng.gauss(200, 60)) for _ in range(1500)]
+    texts = [rng.choice(["Tver", "AVON", "Kassel", "Ely", "Fife"]) + f" {i}" for i in range(1500)]
+    priority = [rng.random() for _ in points]
+    runs = []
+    for closer in (True, False):
+        if not closer:
+            monkeypatch.setattr(FontMeasurer, "least", lambda self, texts, size: None)
+        measurer = FontMeasurer(dpi=100)
+        placed = place_readable(
+            600, 400, points, texts, measurer, 9, radius=1.5, overlap="hide",
+            priority=priority,
+        )  # fmt: skip
+        runs.append((placed.shown, placed.boxes, len(measurer._cache)))
+    assert runs[0][:2] == runs[1][:2]
+    assert len(runs[0][0]) > 50
+    assert runs[0][2] < 0.8 * runs[1][2]
 
 
 def test_measurer_falls_back_for_characters_the_font_lacks(axes):
