@@ -513,7 +513,8 @@ def with_room(scene: Scene, drawn: Drawn, labels: Sequence[tuple[int, Floats]]) 
         rank = scene.rank[i]
         for b in ((a, b, c, d) for a, b, c, d in places.tolist()):
             if b[0] >= 0.0 and b[1] >= 0.0 and b[2] <= w and b[3] <= h:
-                if hit(b, rank) or claimed(b) or drawn.text_index.hit(b):
+                # The claims first: in a crowd most rooms fail on them.
+                if claimed(b) or hit(b, rank) or drawn.text_index.hit(b):
                     continue
                 if drawn.shown_markers.hit(b) or scene.is_blocked(b):
                     continue
