@@ -49,8 +49,10 @@ _SHAPED_FROM = 0x0590
 _MOST_ENTRIES = 1 << 17
 _MOST_TEXTS = 1 << 20
 # Per font file: a pattern of the character pairs that shaping draws as one
-# glyph (None for no such pair).
+# glyph (None for no such pair); fonts with more pairs that may begin a
+# ligature than this are not laid out pair by pair to find them.
 _merging: dict[str, re.Pattern[str] | None] = {}
+_MOST_LIGATURE_PAIRS = 4096
 # What a cache answers for a key that it lacks.
 _UNKNOWN: Any = object()
 
@@ -329,10 +331,13 @@ class _Face:
         may lay out otherwise than glyph by glyph."""
         pairs = _merging.get(str(self.font.fname), _UNKNOWN)
         if pairs is _UNKNOWN:
-            merged = sorted(p for p in self.substitutions.ligature_pairs() if self._merged(p))
-            pairs = _merging[str(self.font.fname)] = (
-                re.compile("|".join(map(re.escape, merged))) if merged else None
-            )
+            ligatures = self.substitutions.ligature_pairs()
+            if len(ligatures) > _MOST_LIGATURE_PAIRS:
+                pairs = re.compile(".", re.DOTALL)  # too many to lay out: no bound
+            else:
+                merged = sorted(p for p in ligatures if self._merged(p))
+                pairs = re.compile("|".join(map(re.escape, merged))) if merged else None
+            _merging[str(self.font.fname)] = pairs
         if pairs is not None and pairs.search(line):
             return None
         advances, shaped = self.least_advances, self.shaped

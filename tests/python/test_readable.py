@@ -17,7 +17,7 @@ from matplotlib.font_manager import FontProperties  # noqa: E402
 from PIL import Image, ImageDraw  # noqa: E402
 
 import quillset  # noqa: E402
-from quillset_extras import fixed_advance  # noqa: E402
+from quillset_extras import fixed_advance, mpl_measure  # noqa: E402
 from quillset_extras.geometry import BoxIndex, crosses, overlaps  # noqa: E402
 from quillset_extras.grids import Coverage, MarkerIndex  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
@@ -122,7 +122,7 @@ def test_pairs_read_as_plain_lay_out_as_two_glyphs(family):
     [("DejaVu Sans", 9.0, 100), ("DejaVu Serif", 13.3, 72), ("STIXGeneral", 11.0, 150),
      ("cmr10", 10.0, 100), ("DejaVu Sans Mono", 8.0, 100)],
 )  # fmt: skip
-def test_least_never_exceeds_what_is_measured(family, size, dpi):
+def test_least_never_exceeds_what_is_measured(family, size, dpi, monkeypatch):
     # The screen of unmeasured labels drops those whose least text finds no
     # room: a bound above the measured extent would hide a label that fits.
     measurer = FontMeasurer(FontProperties(family=family, size=size), dpi, unit=10)
@@ -145,6 +145,11 @@ def test_least_never_exceeds_what_is_measured(family, size, dpi):
         found, _ = measurer.least(words, round(size * 10))
         for word, width in zip(words, found, strict=True):
             assert width >= 0.8 * measurer(word, round(size * 10)).width - 1, word
+        # A font with too many possible ligatures to lay out gives no bound.
+        monkeypatch.setattr(mpl_measure, "_MOST_LIGATURE_PAIRS", 0)
+        monkeypatch.setattr(mpl_measure, "_merging", {})
+        found, _ = FontMeasurer(dpi=dpi).least(words, 90)
+        assert all(math.isnan(w) for w in found)
     assert FontMeasurer(linespacing=1.6).least(["a"], 10) is None
 
 
