@@ -15,7 +15,7 @@ tiers (quillset_extras.leaders).
 from __future__ import annotations
 
 import math
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import Literal
 
@@ -418,21 +418,22 @@ class Screen:
         kept = []
         scene = self.scene
         for start in range(0, len(labels), _SCREENED_AT_ONCE):
-            part = self._with_room(labels[start : start + _SCREENED_AT_ONCE], scene.least_extents)
-            # The closer bounds cost more: only for those left.
-            kept += self._with_room(part, scene.closer_extents) if closer else part
+            part = labels[start : start + _SCREENED_AT_ONCE]
+            least = scene.least_extents(part)
+            room = self._room(part, least)
+            if closer and room.any():
+                # The closer bounds cost more: only for those left.
+                part = [i for i, keep in zip(part, room.tolist(), strict=True) if keep]
+                found = scene.closer_extents(part, (least[0][room], least[1][room]))
+                room = np.ones(len(part), bool) if found is None else self._room(part, found)
+            kept += [i for i, keep in zip(part, room.tolist(), strict=True) if keep]
         return kept
 
-    def _with_room(
-        self, labels: list[int], extents: Callable[[list[int]], tuple[Floats, Floats] | None]
-    ) -> list[int]:
-        found = extents(labels) if labels else None
-        if found is None:
-            return labels
+    def _room(self, labels: list[int], extents: tuple[Floats, Floats]) -> NDArray[np.bool_]:
+        """Which labels find room at some place with texts of `extents`."""
         scene = self.scene
-        room = self.open(scene.room_array(labels, found)).any(axis=1)
-        room |= self.open(scene.spot_array(labels, found)).any(axis=1)
-        return [i for i, keep in zip(labels, room.tolist(), strict=True) if keep]
+        room = self.open(scene.room_array(labels, extents)).any(axis=1)
+        return room | self.open(scene.spot_array(labels, extents)).any(axis=1)
 
     def open(self, places: Floats) -> NDArray[np.bool_]:
         """Which places (boxes in the last axis) are on the canvas and hold no

@@ -317,13 +317,16 @@ class Scene:
         h = np.array([least[self.sizes[i]][1] for i in labels], float)
         return w[:, None], np.maximum(h, 0.0)[:, None]
 
-    def closer_extents(self, labels: Sequence[int]) -> tuple[Floats, Floats] | None:
-        """As least_extents, closer, where the measurer can tell without measuring
-        (see FontMeasurer.least); None where it cannot."""
+    def closer_extents(
+        self, labels: Sequence[int], least: tuple[Floats, Floats]
+    ) -> tuple[Floats, Floats] | None:
+        """The labels' `least` extents (as least_extents gives them) made closer
+        where the measurer can tell without measuring (see FontMeasurer.least);
+        None where it cannot."""
         closer = getattr(self.measure.measure, "least", None)
         if closer is None:
             return None
-        w, h = self.least_extents(labels)
+        w, h = least[0].copy(), least[1].copy()
         sizes = np.array([self.sizes[i] for i in labels])
         for size in np.unique(sizes).tolist():
             rows = np.flatnonzero(sizes == size)
