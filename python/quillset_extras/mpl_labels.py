@@ -195,8 +195,9 @@ class PointLabels(Artist):
 
     def measurer(self, font: int, dpi: float, renderer: RendererBase) -> FontMeasurer:
         """The measurer of one font at one dpi, kept across placements. Only an
-        Agg renderer draws text at its own dpi; a vector backend's renderer holds
-        the dpi of its raster parts while its text is laid out at the figure's."""
+        Agg renderer draws text at its own dpi, hinted; a vector backend's
+        renderer holds the dpi of its raster parts while its text is laid out
+        unhinted at the figure's."""
         raster = isinstance(renderer, RendererAgg)
         renderer_dpi = float(getattr(renderer, "dpi", dpi)) if raster else dpi
         key = (font, dpi, renderer_dpi)
@@ -208,6 +209,7 @@ class PointLabels(Artist):
                 unit=TENTHS,
                 linespacing=self.request.style.linespacing,
                 renderer=renderer if raster else None,
+                hinted=raster,
             )
         return found
 

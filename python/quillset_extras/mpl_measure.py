@@ -212,12 +212,14 @@ class _Face:
     """One font at one size: glyph advances and boxes, kerning, and the line
     metrics that a Text imposes."""
 
-    def __init__(self, prop: FontProperties, dpi: float, renderer_dpi: float) -> None:
+    def __init__(self, prop: FontProperties, dpi: float, renderer_dpi: float, hinted: bool) -> None:
         self.prop = prop
         self.font = get_font(fontManager._find_fonts_by_props(prop))
         self.size = prop.get_size_in_points()
         self.renderer_dpi = renderer_dpi
-        self.flags: ft2font.LoadFlags = get_hinting_flag()  # type: ignore[no-untyped-call]
+        self.flags: ft2font.LoadFlags = (
+            get_hinting_flag() if hinted else ft2font.LoadFlags.NO_HINTING  # type: ignore[no-untyped-call]
+        )
         self.glyphs: dict[str, tuple[int, int, int, int] | None] = {}
         self.kerning: dict[str, int] = {}
         self.merges = _merges.setdefault(str(self.font.fname), {})
@@ -422,6 +424,9 @@ class FontMeasurer:
         As Text's linespacing: a multiple of the font's line height.
     renderer : RendererBase or None, default: None
         The renderer that draws the texts; its dpi sets the glyphs' hinting.
+    hinted : bool, default: True
+        Whether the glyphs are hinted, as Agg draws them; vector backends (PDF,
+        SVG, PostScript) lay text out unhinted.
     """
 
     def __init__(
@@ -432,6 +437,7 @@ class FontMeasurer:
         unit: int = 1,
         linespacing: float | str = "normal",
         renderer: RendererBase | None = None,
+        hinted: bool = True,
     ) -> None:
         if unit < 1:
             raise ValueError(f"unit must be at least 1, not {unit}")
@@ -441,6 +447,7 @@ class FontMeasurer:
         self.linespacing = linespacing
         renderer_dpi = dpi if renderer is None else float(getattr(renderer, "dpi", dpi))
         self._renderer_dpi = renderer_dpi
+        self._hinted = hinted
         self._faces: dict[int, _Face] = {}
         self._cache: dict[tuple[str, int], tuple[int, int, int]] = {}
 
@@ -449,7 +456,7 @@ class FontMeasurer:
         if found is None:
             prop = self.prop.copy()
             prop.set_size(size / self.unit)
-            found = self._faces[size] = _Face(prop, self.dpi, self._renderer_dpi)
+            found = self._faces[size] = _Face(prop, self.dpi, self._renderer_dpi, self._hinted)
         return found
 
     def extent(self, text: str, size: int) -> Extent:
