@@ -77,6 +77,20 @@ class Drawn:
     shown: list[int] = field(default_factory=list)
     owners: list[int] = field(default_factory=list)  # per leader, the index of its text
     note: str = ""
+    # quillset's results, by the input index of their first point: each draw may
+    # place them again, so what they hold is read after the save.
+    results: list[tuple[int, Any]] = field(default_factory=list)
+
+    def read_results(self) -> None:
+        if not self.results:
+            return
+        self.texts, self.leaders, self.shown, self.owners = [], [], [], []
+        for start, res in self.results:
+            at = {i: len(self.texts) + k for k, i in enumerate(res.shown)}
+            self.owners += [at[i] for i in res.leaders]
+            self.texts += list(res.texts)
+            self.leaders += list(res.lines)
+            self.shown += [start + i for i in res.shown]
 
 
 @dataclass
@@ -193,12 +207,8 @@ def run_quillset(scene: fs.Scene, form: str, peers: PeerInputs) -> Drawn:
                 res = label_points(*args, priority=priority, **options)
         else:
             res = label_points(*args, priority=priority, **options)
-        start = part.start or 0
-        at = {i: len(drawn.texts) + k for k, i in enumerate(res.shown)}
-        drawn.owners += [at[i] for i in res.leaders]
-        drawn.texts += list(res.texts)
-        drawn.leaders += list(res.lines)
-        drawn.shown += [start + i for i in res.shown]
+        drawn.results.append((part.start or 0, res))
+    drawn.read_results()
     drawn.note = "; ".join(dict.fromkeys(notes))
     return drawn
 
@@ -337,6 +347,7 @@ def run_cell(build: Callable[[], fs.Scene], labeller: str, pictures: Path | None
         return cell
     out = io.BytesIO() if pictures is None else pictures / f"{scene.name}--{_slug(labeller)}.png"
     scene.fig.savefig(out, format="png")
+    drawn.read_results()
     try:
         renderer = fm.renderer_of(scene.fig)
         metrics = fm.figure_metrics(
