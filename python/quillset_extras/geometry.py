@@ -143,6 +143,26 @@ class BoxIndex[Item: Boxlike]:
             for j in range(j0, max(j0, j1) + 1):
                 cells.setdefault((i, j), []).append(box)
 
+    def remove(self, box: Item) -> None:
+        """Removes one box equal to `box`, which was added."""
+        self.count -= 1
+        l, t, r, b = box[0], box[1], box[2], box[3]
+        span = max(r - l, b - t)
+        if span != span or l != l or t != t:
+            return
+        if span == math.inf or not (abs(l) < math.inf and abs(t) < math.inf):
+            self.endless.remove(box)
+            return
+        level = max(0, math.frexp(span / self.cell)[1]) if span > self.cell else 0
+        size, cells = self.levels[level]
+        i0, i1 = math.floor(l / size), math.floor(r / size)
+        j0, j1 = math.floor(t / size), math.floor(b / size)
+        for i in range(i0, max(i0, i1) + 1):
+            for j in range(j0, max(j0, j1) + 1):
+                cells[(i, j)].remove(box)
+                if not cells[(i, j)]:
+                    del cells[(i, j)]
+
     def _lists(self, l: float, t: float, r: float, b: float) -> Iterator[list[Item]]:
         """The filled cells that the box (l, t, r, b) touches, in every size."""
         if l != l or t != t or r != r or b != b:

@@ -9,6 +9,7 @@ Everything is in the engine's canvas units (x to the right, y downward).
 from __future__ import annotations
 
 import functools
+import math
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import Protocol
@@ -31,7 +32,7 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart
+from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart, inside, overlaps
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
@@ -295,6 +296,28 @@ class Scene:
         map-makers try (see spot_array)."""
         return [(a, b, c, d) for a, b, c, d in self.spot_array([i])[0].tolist()]
 
+    def open_spots(self, i: int) -> list[Box]:
+        """Label i's spots that lie on the canvas, clear of the obstacles and of
+        the markers of more important points: where only what is drawn may keep
+        its text."""
+        found = self._open_spots.get(i)
+        if found is None:
+            spots = self.spot_array([i])[0]
+            m = self.ranked_markers(0, self.rank[i] + 1)
+            x0, y0 = spots[:, 0:1] - EPS, spots[:, 1:2] - EPS
+            x1, y1 = spots[:, 2:3] + EPS, spots[:, 3:4] + EPS
+            hit = ((m[:, 2] > x0) & (x1 > m[:, 0]) & (m[:, 3] > y0) & (y1 > m[:, 1])).any(axis=1)
+            w, h = self.width, self.height
+            found = self._open_spots[i] = [
+                s for s in (tuple(row) for row in spots[~hit].tolist())
+                if inside(s, w, h) and not self.is_blocked(s)
+            ]  # fmt: skip
+        return found
+
+    @functools.cached_property
+    def _open_spots(self) -> dict[int, list[Box]]:
+        return {}
+
     def extents(self, labels: Sequence[int]) -> tuple[Floats, Floats]:
         """The labels' texts' width and height at their own size, as columns."""
         sizes = [self.measure(self.texts[i], self.sizes[i]) for i in labels]
@@ -464,6 +487,9 @@ class Scene:
         return (obj[0] - w, obj[1] - h, obj[2] + w, obj[3] + h)
 
 
+_NOWHERE: Box = (math.nan, math.nan, math.nan, math.nan)
+
+
 @dataclass
 class Drawn:
     """The labels drawn so far: what the stages decided, per input label, with
@@ -479,7 +505,8 @@ class Drawn:
     gap: float
     shown: set[int] = field(default_factory=set)
     texts: list[Box] = field(default_factory=list)
-    """the boxes of the drawn texts, in the order drawn"""
+    """the boxes of the drawn texts, in the order drawn (NaN where a text was
+    taken back)"""
     leader_lines: dict[int, Segment] = field(default_factory=dict)
 
     def __post_init__(self) -> None:
@@ -489,6 +516,8 @@ class Drawn:
         """the drawn texts as they are"""
         self.line_index = LineIndex(self.cell)
         self.shown_markers = BoxIndex[Box](self.cell)
+        self.owners: dict[Box, list[int]] = {}
+        """the labels drawn at each drawn text's box"""
 
     @classmethod
     def empty(cls, scene: Scene) -> Drawn:
@@ -525,9 +554,52 @@ class Drawn:
         self.ink_index.add(box)
         self.shown_markers.add(marker)
         self.shown.add(i)
+        self.owners.setdefault(box, []).append(i)
         if line is not None:
             self.leader_lines[i] = line
             self.line_index.add(line)
+
+    def unshow(self, i: int, marker: Box) -> None:
+        """Takes back label i, drawn without a leader line."""
+        self.lift(i)
+        self.shown_markers.remove(marker)
+        self.shown.remove(i)
+
+    def lift(self, i: int) -> None:
+        """Takes back the text of label i, drawn without a leader line, for a
+        while: its marker stays that of a drawn label."""
+        box = self.boxes[i]
+        assert box is not None and i not in self.leader_lines
+        # In place, a box that covers nothing: what came after keeps its index.
+        self.texts[self.texts.index(box)] = _NOWHERE
+        self.text_index.remove(apart(box, self.gap))
+        self.ink_index.remove(box)
+        owners = self.owners[box]
+        owners.remove(i)
+        if not owners:
+            del self.owners[box]
+
+    def put(self, i: int, box: Box, size: int) -> None:
+        """Draws the text of label i, lifted, at `box`."""
+        self.place_at(i, box, size)
+        self.texts.append(box)
+        self.text_index.add(apart(box, self.gap))
+        self.ink_index.add(box)
+        self.owners.setdefault(box, []).append(i)
+
+    def inked_by(self, box: Box) -> set[int]:
+        """The labels whose drawn text overlaps `box`."""
+        wider = (box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS)
+        return {j for b in self.ink_index.near(wider) if overlaps(b, box) for j in self.owners[b]}
+
+    def in_way(self, box: Box) -> set[int]:
+        """The labels whose drawn text, with the room beside it, overlaps `box`."""
+        gap = self.gap
+        wider = (box[0] - gap - EPS, box[1] - EPS, box[2] + gap + EPS, box[3] + EPS)
+        return {
+            j for b in self.ink_index.near(wider) if overlaps(apart(b, gap), box)
+            for j in self.owners[b]
+        }  # fmt: skip
 
 
 def solve_round(

@@ -744,3 +744,63 @@ def test_allow_moves_texts_that_meet_near_the_edge_to_free_places(axes):
     result = label_points(axes, x, y, ["Right one", "Right two"], overlap="allow")
     assert result.shown == [0, 1]
     assert (result.readability.text_text, result.readability.outside) == (0, 0)
+
+
+def test_box_index_forgets_what_is_removed():
+    rng = random.Random(8)
+    index = BoxIndex[tuple[float, float, float, float]](8.0)
+    boxes = []
+    for _ in range(400):
+        x, y, w = rng.uniform(-20, 300), rng.uniform(-20, 300), rng.choice([3.0, 20.0, 90.0])
+        boxes.append((x, y, x + w, y + w / 3))
+    boxes += [(0.0, 0.0, math.inf, 5.0), (math.nan, 0.0, 1.0, 1.0), boxes[0]]  # a twin
+    for b in boxes:
+        index.add(b)
+    kept = list(boxes)
+    for b in boxes[:400:2] + boxes[-3:]:
+        index.remove(b)
+        kept.remove(b)
+    for _ in range(300):
+        x, y = rng.uniform(-20, 300), rng.uniform(-20, 300)
+        query = (x, y, x + 15.0, y + 6.0)
+        want = any(overlaps(b, query) for b in kept if b[0] == b[0])
+        assert index.hit(query) == want, query
+
+
+def city_like(seed, count=1500, width=500.0, height=350.0):
+    """Points in dense towns about a few centres, priority falling steeply."""
+    rng = random.Random(seed)
+    centres = [(rng.uniform(40, width - 40), rng.uniform(30, height - 30)) for _ in range(12)]
+    points = []
+    for _ in range(count):
+        cx, cy = rng.choice(centres)
+        points.append((rng.gauss(cx, 25.0), rng.gauss(cy, 18.0)))
+    priority = [rng.paretovariate(1.2) for _ in range(count)]
+    return points, [f"Town{k % 97}" for k in range(count)], priority
+
+
+@pytest.mark.parametrize("leaders", [False, True])
+def test_drawn_texts_move_aside_for_more_of_the_most_important_labels(leaders, monkeypatch):
+    import quillset_extras.readable as readable
+
+    def top50(moves, seed):
+        monkeypatch.setattr(readable, "_MAKE_ROOM", 80 if moves else 0)
+        points, texts, priority = city_like(seed)
+        placed = place_readable(
+            500, 350, points, texts, fixed_advance(), 9, radius=1.5, overlap="hide",
+            priority=priority, leaders=leaders,
+        )  # fmt: skip
+        figures = placed.readability()
+        assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
+        assert (figures.leader_crossings, figures.leader_text, figures.leader_marker) == (0, 0, 0)
+        moved = [i for i in placed.shown if i not in placed.leader_lines]
+        for i in moved:  # beside its own point still
+            x, y = points[i]
+            b = placed.boxes[i]
+            assert b is not None and max(b[0] - x, x - b[2], b[1] - y, y - b[3]) < 8.0
+        ranked = sorted(range(len(points)), key=lambda i: -priority[i])[:50]
+        return len(set(ranked) & set(placed.shown))
+
+    before = [top50(False, seed) for seed in range(4)]
+    after = [top50(True, seed) for seed in range(4)]
+    assert sum(after) > sum(before), (before, after)
