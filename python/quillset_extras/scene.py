@@ -436,10 +436,11 @@ class Scene:
         return counts, float(np.median(sides)) / 2 if len(sides) else 0.0
 
     def covered(self, labels: Sequence[int], places: Floats) -> tuple[Ints, Ints]:
-        """For each label's places (shape (labels, places, 4), finite), about how
-        many markers each covers of the points that come just after the label in
-        priority, and how many in all (markers whose centre lies within half a
-        marker of the place): two arrays of shape (labels, places)."""
+        """For each label's places (shape (labels, places, 4), finite; all zero
+        for a place to pass over), about how many markers each covers of the
+        points that come just after the label in priority, and how many in all
+        (markers whose centre lies within half a marker of the place): two arrays
+        of shape (labels, places)."""
         table, half = self._centres
         l, t, r, b = (places[..., k] for k in range(4))
         x0, y0 = (
@@ -451,18 +452,29 @@ class Scene:
         some = (x0 < x1) & (y0 < y1)
         x0, y0, x1, y1 = (np.where(some, v, 0) for v in (x0, y0, x1, y1))
         total = table[y1, x1].astype(np.int64) - table[y0, x1] - table[y1, x0] + table[y0, x0]
-        # The markers of the next points in priority, as (labels, 1, next) edges.
+        # The markers of the next points in priority: (labels, next, edges).
         after = np.array([self.rank[i] for i in labels], np.int64)[:, None] + np.arange(
             1, _NEXT + 1
         )
         real = after < len(self.order)
         m = self.marker_array[self._order_array[np.minimum(after, len(self.order) - 1)]]
-        m = m[:, None, :, :]
-        soon = (
-            real[:, None, :]
-            & (m[..., 2] > l[..., None]) & (r[..., None] > m[..., 0])
-            & (m[..., 3] > t[..., None]) & (b[..., None] > m[..., 1])
-        ).sum(axis=-1)  # fmt: skip
+        # Each label's places reach few of them: only those are compared with
+        # every place. All-zero places are not the label's own.
+        own = (l != 0.0) | (t != 0.0) | (r != 0.0) | (b != 0.0)
+        bl, bt = np.where(own, l, np.inf).min(axis=1), np.where(own, t, np.inf).min(axis=1)
+        br, bb = np.where(own, r, -np.inf).max(axis=1), np.where(own, b, -np.inf).max(axis=1)
+        near = (
+            real & (m[..., 2] > bl[:, None]) & (br[:, None] > m[..., 0])
+            & (m[..., 3] > bt[:, None]) & (bb[:, None] > m[..., 1])
+        )  # fmt: skip
+        rows, cols = np.nonzero(near)
+        mk = m[rows, cols][:, None, :]
+        hit = (
+            (mk[..., 2] > l[rows]) & (r[rows] > mk[..., 0])
+            & (mk[..., 3] > t[rows]) & (b[rows] > mk[..., 1])
+        )  # fmt: skip
+        soon = np.zeros(l.shape, np.int64)
+        np.add.at(soon, rows, hit)
         return soon, np.where(some, total, 0)
 
     def markers_near(self, boxes: Sequence[Box]) -> list[int]:
