@@ -38,7 +38,7 @@ from .grids import Coverage, mask_boxes
 from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
 from .quality import Readability, readability
-from .scene import FAR, Drawn, Floats, Scene, far_points, solve_round
+from .scene import FAR, FINE_RANKS, Drawn, Floats, Scene, far_points, solve_round
 
 __all__ = [
     "Placement",
@@ -64,11 +64,11 @@ _SCREEN_SIDE = 2.0
 # Labels whose places are costed at once beside their point: numpy's arrays stay small.
 _COSTED_AT_ONCE = 256
 _LAST = np.iinfo(np.int64).max
-# Labels of the first two priority tiers (16 + 64) make room among drawn texts
+# Labels of the first two priority tiers (FINE_RANKS) make room among drawn texts
 # that can move: at their places with the fewest texts in the way (3: on maps of
 # 3,000 cities later places made room for 1 label in 12, at twice the time),
 # which move in turn to make room for one more (depth 2).
-_MAKE_ROOM = 80
+_MAKE_ROOM = FINE_RANKS
 _ROOM_TRIES = 3
 _ROOM_DEPTH = 2
 # Up to this many labels, "allow" moves overlapping texts to free places.
@@ -390,13 +390,16 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         ])  # fmt: skip
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
-        spots = scene.spot_array(tier)
+        # Finer steps only without leaders: with them, the labels slid in took
+        # the room of more labels with leader lines.
+        fine = search is None and scene.rank[tier[-1]] < FINE_RANKS
+        spots = scene.spot_array(tier, fine=fine)
         places_beside(scene, drawn, rules, tier, spots, screen.open(spots), moves=search is None)
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
             for i in tier:
                 if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
-                    make_room(scene, drawn, rules, i)
+                    make_room(scene, drawn, rules, i, fine=False)
     return drawn
 
 
@@ -496,7 +499,7 @@ def places_beside(
         ):
             place_beside(drawn, rules, i, row, [p for p in order if use[p]])
             if moves and i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
-                make_room(scene, drawn, rules, i)
+                make_room(scene, drawn, rules, i, fine=True)
 
 
 def place_beside(
@@ -515,7 +518,7 @@ def place_beside(
             return
 
 
-def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
+def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int, fine: bool) -> None:
     """Draws label i beside its point where only drawn texts stand in its way (or
     cover its marker), once those have moved to other places of theirs where the
     rules allow, making room in turn for one more."""
@@ -525,13 +528,13 @@ def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
     if any(j in drawn.leader_lines for j in mine):
         return
     tries = []
-    for p in scene.open_spots(i):
+    for p in scene.open_spots(i, fine):
         ahead = _in_way(drawn, p)
         if ahead is not None and (ahead or mine):
             tries.append((len(ahead | mine), p, ahead | mine))
     tries.sort(key=lambda t: t[0])
     for _, p, ahead in tries[:_ROOM_TRIES]:
-        moves = _Moves(scene, drawn, rules, i)
+        moves = _Moves(scene, drawn, rules, i, fine)
         if moves.take(p, ahead, _ROOM_DEPTH):
             return
         moves.undo()
@@ -550,8 +553,8 @@ class _Moves:
     """Texts of drawn labels moved to make room for label i, and how to take
     that back. A moved label's marker stays that of a drawn label throughout."""
 
-    def __init__(self, scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
-        self.scene, self.drawn, self.rules, self.i = scene, drawn, rules, i
+    def __init__(self, scene: Scene, drawn: Drawn, rules: Rules, i: int, fine: bool) -> None:
+        self.scene, self.drawn, self.rules, self.i, self.fine = scene, drawn, rules, i, fine
         self.before: dict[int, tuple[Box, quillset.LayoutResult | None]] = {}
         self.lifted: set[int] = set()
 
@@ -587,7 +590,7 @@ class _Moves:
         old = self.before[j][0]
         texts, markers, lines = drawn.text_index, drawn.shown_markers, drawn.line_index
         taken = []
-        for s in self.scene.open_spots(j):
+        for s in self.scene.open_spots(j, self.fine):
             if s == old or markers.hit(s) or lines.cross(s):
                 continue
             if texts.hit(s):
