@@ -376,9 +376,11 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
     ranked = [i for i in scene.order if scene.on_canvas[i]]
     for tier in priority_tiers(ranked):
         screen.advance(drawn, scene.rank[tier[0]])
-        # Labels whose own marker a drawn text covers cannot be drawn.
+        # Labels whose own marker a drawn text covers cannot be drawn, unless
+        # that text makes room.
         inked = drawn.inked(scene.marker_array[tier]).tolist()
-        tier = [i for i, covered in zip(tier, inked, strict=True) if not covered]
+        waiting = {i for i, covered in zip(tier, inked, strict=True) if covered}
+        tier = [i for i in tier if i not in waiting or scene.rank[i] < _MAKE_ROOM]
         if len(tier) > _MEASURE_FIRST:
             tier = screen.unmeasured(tier, closer=search is None)
         if not tier:
@@ -386,7 +388,8 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         rooms = scene.room_array(tier)
         open_rooms = screen.open(rooms)
         beside = with_room(scene, drawn, [
-            (i, rooms[k][open_rooms[k]]) for k, i in enumerate(tier) if open_rooms[k].any()
+            (i, rooms[k][open_rooms[k]]) for k, i in enumerate(tier)
+            if open_rooms[k].any() and i not in waiting
         ])  # fmt: skip
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
@@ -396,7 +399,7 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         spots = scene.spot_array(tier, fine=fine)
         places_beside(scene, drawn, rules, tier, spots, screen.open(spots), moves=search is None)
         if search is not None:
-            search.place(drawn, rules, [i for i in tier if i not in drawn.shown])
+            search.place(drawn, rules, [i for i in tier if i not in drawn.shown | waiting])
             for i in tier:
                 if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
                     make_room(scene, drawn, rules, i, fine=False)
@@ -485,7 +488,10 @@ def places_beside(
             engine[k, 0] = box
     places = np.concatenate([engine, spots.reshape(len(tier), -1, 4)], axis=1)
     usable = np.concatenate([~np.isnan(engine[:, :, 0]), open_spots.reshape(len(tier), -1)], axis=1)
-    some = np.flatnonzero(usable.any(axis=1))
+    going = usable.any(axis=1)
+    if moves:  # the labels that may make room go through, room or not
+        going |= np.array([scene.rank[i] < _MAKE_ROOM for i in tier], bool)
+    some = np.flatnonzero(going)
     for start in range(0, len(some), _COSTED_AT_ONCE):
         rows = some[start : start + _COSTED_AT_ONCE]
         labels = [tier[k] for k in rows.tolist()]
