@@ -399,6 +399,9 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         spots = scene.spot_array(tier, fine=fine)
         places_beside(scene, drawn, rules, tier, spots, screen.open(spots), moves=search is None)
         if search is not None:
+            for i in tier:
+                if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
+                    make_room(scene, drawn, rules, i, fine=False)
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown | waiting])
             for i in tier:
                 if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
