@@ -403,9 +403,6 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
                 if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
                     make_room(scene, drawn, rules, i, fine=False)
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown | waiting])
-            for i in tier:
-                if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
-                    make_room(scene, drawn, rules, i, fine=False)
     return drawn
 
 
