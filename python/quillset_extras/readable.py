@@ -64,8 +64,8 @@ _SCREEN_SIDE = 2.0
 # Labels whose places are costed at once beside their point: numpy's arrays stay small.
 _COSTED_AT_ONCE = 256
 _LAST = np.iinfo(np.int64).max
-# Labels of the first two priority tiers (FINE_RANKS) make room among drawn texts
-# that can move: at their two places with the fewest texts in the way (on maps of
+# The FINE_RANKS most important labels of a call make room among drawn texts that
+# can move: at their two places with the fewest texts in the way (on maps of
 # 3,000 cities a third one drew no more of the 50 most important, at a sixth
 # more time), which move in turn to make room for one more (depth 2).
 _MAKE_ROOM = FINE_RANKS

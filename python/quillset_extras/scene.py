@@ -52,9 +52,10 @@ _HIDE_WEIGHT = 100.0
 _GAP = 0.2
 # Steps of a text slid along a side of its marker, in the map-maker's places.
 _SLIDES = 4
-# For the most important labels (those of the first two priority tiers, 16 + 64):
-# on maps of 3,000 cities twice the steps draw 1 to 2 more of the 50 most
-# important without leaders; for all labels they cost a re-placement 10 to 15 %.
+# For the FINE_RANKS most important labels of a call (as many as the first two
+# priority tiers hold when every point is in view): on maps of 3,000 cities twice
+# the steps draw 1 to 2 more of the 50 most important without leaders; for all
+# labels they cost a re-placement 10 to 15 %.
 _FINE_SLIDES = 8
 FINE_RANKS = 80
 # Characters of the narrowest advance, and the share of it that no character of
