@@ -172,9 +172,11 @@ class Rules:
             return False
         if scene.marker_index.crossed_ranked(line, scene.rank[i]):
             return False
-        own = scene.markers[i]
-        if any(crosses(line, m) for m in drawn.shown_markers.near(bounds(line)) if m != own):
+        # Label i is not drawn yet: a drawn marker equal to its own is another
+        # point's, at the same place, which the line may not leave over either.
+        if any(crosses(line, m) for m in drawn.shown_markers.near(bounds(line))):
             return False
+        own = scene.markers[i]
         # Obstacle boxes (texts, the legend, other markers, bars), apart from
         # where it leaves its own point, which may sit on one. Drawn lines and
         # fills (the mask) it may cross, as a map's leaders cross roads.

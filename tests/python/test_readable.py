@@ -804,3 +804,34 @@ def test_drawn_texts_move_aside_for_more_of_the_most_important_labels(leaders, m
     before = [top50(False, seed) for seed in range(4)]
     after = [top50(True, seed) for seed in range(4)]
     assert sum(after) > sum(before), (before, after)
+
+
+@pytest.mark.parametrize("seed", range(100, 112))
+def test_hide_reads_on_random_crowds_with_points_at_one_place(seed):
+    # Half the points share a place with others: a leader line left such a
+    # place over the dot of a labelled point there (seed 109).
+    rng = random.Random(seed)
+    width, height = rng.choice([(200, 150), (400, 300), (50, 40)])
+    n = rng.randint(1, 400)
+    places = [
+        (rng.uniform(-20, width + 20), rng.uniform(-20, height + 20)) for _ in range(max(1, n // 4))
+    ]
+    points = [
+        rng.choice(places) if rng.random() < 0.5
+        else (rng.gauss(width / 2, width / 8), rng.gauss(height / 2, height / 8))
+        for _ in range(n)
+    ]  # fmt: skip
+    texts = [
+        rng.choice(["", "a", "Town", "Very long name here", "x" * rng.randint(1, 30)])
+        for _ in range(n)
+    ]
+    priority = [rng.choice([1.0, 2.0, rng.random()]) for _ in range(n)]
+    for leaders in (False, True):
+        size, radius = rng.choice([9, 12, 14]), rng.choice([0.5, 2, 6])
+        placed = place_readable(
+            width, height, points, texts, fixed_advance(), size, radius=radius,
+            overlap="hide", priority=priority, leaders=leaders,
+        )  # fmt: skip
+        f = placed.readability()
+        assert (f.text_text, f.text_marker, f.outside) == (0, 0, 0)
+        assert (f.leader_crossings, f.leader_text, f.leader_marker) == (0, 0, 0)
