@@ -114,7 +114,8 @@ class PointLabels(Artist):
         self.leader_labels: list[int] = []
         self.frozen = False
         self._key: tuple[Any, ...] | None = None
-        self._measurers: dict[tuple[int, float, float], FontMeasurer] = {}
+        self._measurers: dict[tuple[int, float, float, bool], FontMeasurer] = {}
+        self._measured_at: tuple[float, float, bool] = (0.0, 0.0, True)
         self._artists: dict[int, Text] = {}
         self._readability: Readability | None = None
         self._text_kw: dict[str, Any] | None = None
@@ -200,7 +201,8 @@ class PointLabels(Artist):
         unhinted at the figure's."""
         raster = isinstance(renderer, RendererAgg)
         renderer_dpi = float(getattr(renderer, "dpi", dpi)) if raster else dpi
-        key = (font, dpi, renderer_dpi)
+        key = (font, dpi, renderer_dpi, raster)
+        self._measured_at = key[1:]
         found = self._measurers.get(key)
         if found is None:
             found = self._measurers[key] = FontMeasurer(
@@ -365,15 +367,12 @@ class PointLabels(Artist):
         if self._readability is None:
             placement = self.placement
             assert placement is not None
-            dpi = _root(self._ax).dpi
             extents, smaller = [], []
             for i in placement.shown:
                 size, box = placement.font_sizes[i], placement.boxes[i]
                 assert size is not None and box is not None
-                measure = next(
-                    m for (f, d, _), m in self._measurers.items()
-                    if f == self.request.font_of[i] and d == dpi
-                )  # fmt: skip
+                # The measurer of the last placement.
+                measure = self._measurers[(self.request.font_of[i], *self._measured_at)]
                 extent = measure.extent(self.request.texts[i], size)
                 extents.append((box[0], box[1], box[0] + extent.width, box[1] + extent.height))
                 smaller.append(size < self.request.sizes[i])

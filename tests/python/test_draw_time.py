@@ -216,3 +216,28 @@ def test_each_label_is_a_text_of_its_own_drawn_as_a_new_one_would_be(style):
         assert fresh.get_window_extent(renderer).bounds == text.get_window_extent(renderer).bounds
         assert fresh.get_color() == text.get_color() and fresh.get_alpha() == text.get_alpha()
         fresh.remove()
+
+
+@pytest.mark.parametrize("fmt", ["pdf", "svg"])
+def test_a_vector_file_of_a_72_dpi_figure_is_measured_as_it_draws_text(fmt):
+    # At 72 dpi the screen (Agg) and a vector file share a dpi: the file's
+    # placement took the screen's hinted widths, up to 2.5 px narrower than
+    # the file's text, past the axes and over dots.
+    faults = []
+    for seed in range(4):
+        fig, ax = plt.subplots(figsize=(6, 4), dpi=72)
+        rng = np.random.default_rng(seed)
+        x, y = rng.normal(0, 1, (2, 250))
+        priority = rng.uniform(0, 1, 250)
+        dots = ax.scatter(x, y, s=16)
+        texts = [f"Name number {i}" if i % 5 == 0 else f"P{i}" for i in range(250)]
+        result = label_points(ax, x, y, texts, priority=priority)
+        fig.canvas.draw()
+        seen = watch(fig, ax, dots, priority, result)
+        ax.set(xlim=(-2.5, 2.5))
+        fig.savefig(io.BytesIO(), format=fmt)
+        faults += [
+            {k: v for k, v in s.items() if k not in ("dpi", "shown", "lists") and v} for s in seen
+        ]
+        plt.close(fig)
+    assert faults == [{}] * 4
