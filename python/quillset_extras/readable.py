@@ -615,6 +615,7 @@ class _Moves:
             drawn.lift(j)
             self.lifted.add(j)
             self._put(k, self.before[k][0])
+            drawn.results[k] = self.before[k][1]
         return False
 
     def _look(self, j: int) -> tuple[Box | None, list[Box]]:

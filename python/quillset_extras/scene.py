@@ -307,7 +307,7 @@ class Scene:
         FINE_RANKS) that lie on the canvas, clear of the obstacles and of the
         markers of more important points: where only what is drawn may keep its
         text."""
-        found = self._open_spots.get(i)
+        found = self._open_spots.get((i, fine))
         if found is None:
             spots = self.spot_array([i], fine=fine and self.rank[i] < FINE_RANKS)[0]
             m = self.ranked_markers(0, self.rank[i] + 1)
@@ -315,14 +315,14 @@ class Scene:
             x1, y1 = spots[:, 2:3] + EPS, spots[:, 3:4] + EPS
             hit = ((m[:, 2] > x0) & (x1 > m[:, 0]) & (m[:, 3] > y0) & (y1 > m[:, 1])).any(axis=1)
             w, h = self.width, self.height
-            found = self._open_spots[i] = [
+            found = self._open_spots[(i, fine)] = [
                 s for s in (tuple(row) for row in spots[~hit].tolist())
                 if inside(s, w, h) and not self.is_blocked(s)
             ]  # fmt: skip
         return found
 
     @functools.cached_property
-    def _open_spots(self) -> dict[int, list[Box]]:
+    def _open_spots(self) -> dict[tuple[int, bool], list[Box]]:
         return {}
 
     def extents(self, labels: Sequence[int]) -> tuple[Floats, Floats]:
@@ -572,12 +572,9 @@ class Drawn:
     def show(self, i: int, marker: Box, line: Segment | None = None) -> None:
         box = self.boxes[i]
         assert box is not None
-        self.texts.append(box)
-        self.text_index.add(apart(box, self.gap))
-        self.ink_index.add(box)
+        self._add_text(i, box)
         self.shown_markers.add(marker)
         self.shown.add(i)
-        self.owners.setdefault(box, []).append(i)
         if line is not None:
             self.leader_lines[i] = line
             self.line_index.add(line)
@@ -605,6 +602,9 @@ class Drawn:
     def put(self, i: int, box: Box, size: int) -> None:
         """Draws the text of label i, lifted, at `box`."""
         self.place_at(i, box, size)
+        self._add_text(i, box)
+
+    def _add_text(self, i: int, box: Box) -> None:
         self.texts.append(box)
         self.text_index.add(apart(box, self.gap))
         self.ink_index.add(box)
