@@ -25,7 +25,7 @@ except ModuleNotFoundError as error:
 
 from .choose import Rules
 from .geometry import Box, BoxIndex, LineIndex, apart, leader_line
-from .grids import Coverage, crossing
+from .grids import Bools, Coverage, crossing_pairs
 from .scene import Drawn, Scene, solve_round
 
 Floats = NDArray[np.float64]
@@ -120,10 +120,10 @@ class RoomSearch:
 
     def candidates(self, labels: list[int], rings: Rings, longest: Floats) -> dict[int, Rooms]:
         """For each label, the rooms about its point on the canvas and within
-        reach (`longest`, one per label) that nothing surely takes: (place in the
-        search, surely free), and every room's anchor and box as rows (x, y,
-        left, top, right, bottom). All labels at once: numpy's cost per call
-        outweighs the work for one."""
+        reach (`longest`, one per label) that nothing surely takes and whose
+        leader line crosses no drawn text: (place in the search, surely free),
+        and every room's anchor and box as rows (x, y, left, top, right, bottom).
+        All labels at once: numpy's cost per call outweighs the work for one."""
         scene = self.scene
         xy = np.array([scene.points[i] for i in labels], float).reshape(-1, 2)
         x, y = xy[:, 0:1], xy[:, 1:2]
@@ -140,6 +140,7 @@ class RoomSearch:
         held[on], free[on] = self.taken.classify(x0[on], y0[on], x1[on], y1[on])
         on &= ~held
         rows = np.stack(np.broadcast_arrays(ax, ay, x0, y0, x1, y1), axis=-1)
+        on &= ~self.crossing_texts(xy, rows, on)
         found = {}
         for row, i in enumerate(labels):
             places = np.flatnonzero(on[row])
@@ -147,23 +148,39 @@ class RoomSearch:
             found[i] = (order, rows[row])
         return found
 
-    def crossing_texts(self, point: tuple[float, float], rows: Floats) -> list[bool]:
-        """Whether the leader line to each room (rows as candidates gives them)
-        crosses a drawn text: most lines from a crowd do, and numpy answers for
-        all of them at once what leader_line and crosses would."""
-        if not len(rows):
-            return []
-        x, y = point
-        ends = np.empty((len(rows), 4))
-        ends[:, 0], ends[:, 1] = x, y
-        ends[:, 2] = np.minimum(np.maximum(x, rows[:, 2]), rows[:, 4])
-        ends[:, 3] = np.minimum(np.maximum(y, rows[:, 3]), rows[:, 5])
-        # Only texts that reach the lines' bounds can be crossed.
-        x0, y0 = min(x, ends[:, 2].min()) - 1.0, min(y, ends[:, 3].min()) - 1.0
-        x1, y1 = max(x, ends[:, 2].max()) + 1.0, max(y, ends[:, 3].max()) + 1.0
-        t = self.rooms
-        texts = t[(t[:, 2] > x0) & (x1 > t[:, 0]) & (t[:, 3] > y0) & (y1 > t[:, 1])]
-        crossed: list[bool] = crossing(ends, texts).any(axis=1).tolist()
+    def crossing_texts(self, xy: Floats, rows: Floats, on: Bools) -> Bools:
+        """Which of the rooms in `on` (labels by rooms, with the labels' points
+        `xy` and rows as candidates has them) a leader line reaches only across
+        a drawn text: most lines from a crowd do. Each line is tested only with
+        the texts that reach into its bounds, all labels' lines at once."""
+        crossed = np.zeros(on.shape, bool)
+        texts = self.rooms
+        label, room = np.nonzero(on)
+        if not len(label) or not len(texts):
+            return crossed
+        x, y, edges = xy[label, 0], xy[label, 1], rows[label, room]
+        ex = np.minimum(np.maximum(x, edges[:, 2]), edges[:, 4])
+        ey = np.minimum(np.maximum(y, edges[:, 3]), edges[:, 5])
+        ends = np.column_stack((x, y, ex, ey))
+        x0, x1 = np.minimum(x, ex) - 1.0, np.maximum(x, ex) + 1.0
+        y0, y1 = np.minimum(y, ey) - 1.0, np.maximum(y, ey) + 1.0
+        # The texts near each label's lines, then each of its lines with those.
+        counts = np.bincount(label)
+        labels = np.flatnonzero(counts)
+        first = (np.cumsum(counts) - counts)[labels]
+        l, t = np.minimum.reduceat(x0, first)[:, None], np.minimum.reduceat(y0, first)[:, None]
+        r, b = np.maximum.reduceat(x1, first)[:, None], np.maximum.reduceat(y1, first)[:, None]
+        near = (texts[:, 2] > l) & (r > texts[:, 0]) & (texts[:, 3] > t) & (b > texts[:, 1])
+        by, text = np.nonzero(near)
+        many = counts[labels][by]
+        pair = np.repeat(np.arange(len(by)), many)
+        line = first[by][pair] + np.arange(len(pair)) - np.repeat(np.cumsum(many) - many, many)
+        box = texts[text[pair]]
+        keep = (box[:, 2] > x0[line]) & (x1[line] > box[:, 0])
+        keep &= (box[:, 3] > y0[line]) & (y1[line] > box[:, 1])
+        line = line[keep]
+        hits = line[crossing_pairs(ends[line], box[keep])]
+        crossed[label[hits], room[hits]] = True
         return crossed
 
     def free(self, i: int, box: Box, sure: bool) -> bool:
@@ -186,9 +203,8 @@ class RoomSearch:
         tried, its line kept. Returns the anchor's object box, or None."""
         point = self.scene.points[i]
         order, rows = rooms
-        crossed = self.crossing_texts(point, rows[[k for k, _ in order]])
-        for (k, sure), crosses_text in zip(order, crossed, strict=True):
-            if k in tried or crosses_text:
+        for k, sure in order:
+            if k in tried:
                 continue
             ax, ay, *edges = rows[k].tolist()
             box = (edges[0], edges[1], edges[2], edges[3])

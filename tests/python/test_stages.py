@@ -3,6 +3,7 @@ the scene, room beside the points, the engine adapter, the leader search and the
 matplotlib style arguments."""
 
 import math
+from types import SimpleNamespace
 
 import matplotlib
 import numpy as np
@@ -22,7 +23,7 @@ from quillset_extras.geometry import (  # noqa: E402
     leader_line,
     overlaps,
 )
-from quillset_extras.grids import Coverage, crossing  # noqa: E402
+from quillset_extras.grids import Coverage, crossing, crossing_pairs  # noqa: E402
 from quillset_extras.leaders import LeaderSearch, Rings, RoomSearch  # noqa: E402
 from quillset_extras.mpl_style import text_style  # noqa: E402
 from quillset_extras.quality import object_box  # noqa: E402
@@ -145,6 +146,26 @@ def test_crossing_answers_as_crosses_for_every_pair():
     got = crossing(lines, boxes)
     want = [[crosses(tuple(a), tuple(b)) for b in boxes.tolist()] for a in lines.tolist()]
     assert got.tolist() == want and 0 < got.sum() < got.size
+    pairs = crossing_pairs(np.repeat(lines, len(boxes), axis=0), np.tile(boxes, (len(lines), 1)))
+    assert pairs.tolist() == sum(want, [])
+
+
+def test_leader_lines_across_drawn_texts_are_found_for_many_labels_at_once():
+    rng = np.random.default_rng(8)
+    corner = rng.integers(0, 80, (40, 2)) / 2.0
+    texts = np.column_stack((corner, corner + rng.integers(1, 12, (40, 2)) / 2.0))
+    texts[3] = np.nan  # a placeholder where no text is drawn
+    xy = rng.integers(0, 80, (12, 2)) / 2.0
+    anchors = rng.integers(0, 80, (12, 9, 2)) / 2.0
+    rows = np.concatenate([anchors, anchors - 2.0, anchors + 2.0], axis=-1)
+    on = rng.random((12, 9)) < 0.7
+    on[4] = False
+    got = RoomSearch.crossing_texts(SimpleNamespace(rooms=texts), xy, rows, on)
+    want = np.zeros(on.shape, bool)
+    for k, p in zip(*np.nonzero(on)):
+        line = leader_line(tuple(xy[k]), tuple(rows[k, p, 2:]))
+        want[k, p] = any(crosses(line, tuple(b)) for b in texts.tolist() if b[0] == b[0])
+    assert (got == want).all() and 0 < want.sum() < on.sum()
 
 
 def test_line_index_finds_only_lines_through_a_box():
