@@ -4,8 +4,9 @@ real datasets that ship inside PyPI packages (bench/requirements-readability.txt
 Every method labels the same points on the same figure (10 x 7 in, 100 dpi, 9 pt,
 small dots, the same limits). What is counted comes from the drawn texts' renderer
 extents after the figure is drawn: labels shown, overlapping pairs among the drawn
-texts, texts over a marker (the marker's drawn box), texts outside the axes and the
-longest leader line. Two clocks: from the method's first call until just before
+texts, texts over a marker (the marker's drawn box), texts outside the axes, the
+longest leader line, leader lines that cross each other or another label's text,
+and the labels clear of everything (bench/figure_metrics.py's count). Two clocks: from the method's first call until just before
 savefig, and until savefig has written the PNG; for quillset's three forms and
 textalloc (draw_all=False) the medians of --repeat interleaved rounds (3).
 
@@ -36,6 +37,7 @@ from methods import (
     method_title,
     new_axes,
 )
+from figure_metrics import figure_metrics
 from numpy.typing import NDArray
 from sample_data import DPI, Dataset, cars, europe, gapminder, south_america, us_airports, world
 
@@ -118,6 +120,9 @@ class Row:
     over_markers: int = 0
     outside: int = 0
     leader: float = 0.0
+    leader_pairs: int = 0
+    leader_texts: int = 0
+    clear: int = 0
     t_before_save: float = 0.0
     t_total: float = 0.0
     note: str = ""
@@ -150,6 +155,7 @@ def measure(
     centres = ax.transData.transform(np.column_stack((data.x, data.y)))
     markers = square_boxes(centres, math.sqrt(data.marker_area) * DPI / 72.0)
     frame = ax.get_window_extent(renderer)
+    seen = figure_metrics(ax, drawn.texts, drawn.lines, renderer=renderer)
     return Row(
         data.key,
         len(data),
@@ -160,6 +166,9 @@ def measure(
         over_markers=boxes_over(boxes, markers),
         outside=outside(boxes, (frame.x0, frame.y0, frame.x1, frame.y1)),
         leader=max((leader_length(a) for a in drawn.lines), default=0.0),
+        leader_pairs=seen.leader_pairs,
+        leader_texts=seen.leader_texts,
+        clear=seen.clear,
         t_before_save=before_save - start,
         t_total=end - start,
     )
@@ -171,17 +180,18 @@ def measure(
 
 HEADER = (
     f"| dataset | n | method | shown | of the first {TOP} | overlapping pairs | over markers |"
-    " outside | longest leader (px) | s before savefig | s end to end |"
+    " outside | longest leader (px) | crossing leader pairs | leaders over texts | clear |"
+    " s before savefig | s end to end |"
 )
 
 
 def format_row(row: Row) -> str:
     if row.note:
-        return f"| {row.dataset} | {row.n} | {row.method} | {row.note} |" + " |" * 7
+        return f"| {row.dataset} | {row.n} | {row.method} | {row.note} |" + " |" * 10
     return (
         f"| {row.dataset} | {row.n} | {row.method} | {row.shown} | {row.top} | {row.overlaps} |"
-        f" {row.over_markers} | {row.outside} | {row.leader:.0f} |"
-        f" {row.t_before_save:.2f} | {row.t_total:.2f} |"
+        f" {row.over_markers} | {row.outside} | {row.leader:.0f} | {row.leader_pairs} |"
+        f" {row.leader_texts} | {row.clear} | {row.t_before_save:.2f} | {row.t_total:.2f} |"
     )
 
 
@@ -211,7 +221,9 @@ def leaders_against_textalloc(rows: Sequence[Row], dataset: str) -> str:
         f"{dataset}: hide+leaders shows {ours.shown}, textalloc {peer.shown}"
         f" ({ours.shown / peer.shown:.2f}x; {'dense, ' if dense else ''}wanted {wanted}:"
         f" {'met' if ours.shown >= wanted else 'NOT met'}); longest leader {ours.leader:.0f} px"
-        f" against {peer.leader:.0f} px"
+        f" against {peer.leader:.0f} px; crossing leader pairs {ours.leader_pairs} against"
+        f" {peer.leader_pairs}, leaders over texts {ours.leader_texts} against"
+        f" {peer.leader_texts}; clear {ours.clear} against {peer.clear}"
     )
 
 
@@ -224,7 +236,7 @@ def report(
 ) -> None:
     rows: list[Row] = []
     emit(HEADER)
-    emit("|" + " --- |" * 11)
+    emit("|" + " --- |" * 14)
     for data in datasets:
         # Rounds interleave the methods, so that a slow spell of a shared machine
         # falls on all of them; the times are the medians over the rounds.
