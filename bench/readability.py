@@ -6,9 +6,10 @@ small dots, the same limits). What is counted comes from the drawn texts' render
 extents after the figure is drawn: labels shown, overlapping pairs among the drawn
 texts, texts over a marker (the marker's drawn box), texts outside the axes, the
 longest leader line, leader lines that cross each other or another label's text,
-and the labels clear of everything (bench/figure_metrics.py's count). Two clocks: from the method's first call until just before
-savefig, and until savefig has written the PNG; for quillset's three forms and
-textalloc (draw_all=False) the medians of --repeat interleaved rounds (3).
+and the labels clear of everything (bench/figure_metrics.py's count). Two
+clocks: from the method's first call until just before savefig, and until
+savefig has written the PNG; for quillset's three forms and textalloc
+(draw_all=False) the medians of --repeat interleaved rounds (3).
 
     python bench/readability.py            # the full table, also into bench/readability.log
     python bench/readability.py --quick    # a smoke run of seconds on small subsets
@@ -26,6 +27,7 @@ from dataclasses import dataclass, replace
 from pathlib import Path
 
 import numpy as np
+from figure_metrics import figure_metrics
 from methods import (
     ADJUST_TEXT_MAX,
     FONT_SIZE,
@@ -37,7 +39,6 @@ from methods import (
     method_title,
     new_axes,
 )
-from figure_metrics import figure_metrics
 from numpy.typing import NDArray
 from sample_data import DPI, Dataset, cars, europe, gapminder, south_america, us_airports, world
 
