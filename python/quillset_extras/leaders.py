@@ -164,17 +164,19 @@ class RoomSearch:
         ends = np.column_stack((x, y, ex, ey))
         x0, x1 = np.minimum(x, ex) - 1.0, np.maximum(x, ex) + 1.0
         y0, y1 = np.minimum(y, ey) - 1.0, np.maximum(y, ey) + 1.0
-        # The texts near each label's lines, then each of its lines with those.
+        # The texts near all of a label's lines (label, text), then each of
+        # those pairs once for every line of the label (line, text).
         counts = np.bincount(label)
-        labels = np.flatnonzero(counts)
-        first = (np.cumsum(counts) - counts)[labels]
+        with_lines = np.flatnonzero(counts)
+        first = (np.cumsum(counts) - counts)[with_lines]
         l, t = np.minimum.reduceat(x0, first)[:, None], np.minimum.reduceat(y0, first)[:, None]
         r, b = np.maximum.reduceat(x1, first)[:, None], np.maximum.reduceat(y1, first)[:, None]
         near = (texts[:, 2] > l) & (r > texts[:, 0]) & (texts[:, 3] > t) & (b > texts[:, 1])
-        by, text = np.nonzero(near)
-        many = counts[labels][by]
-        pair = np.repeat(np.arange(len(by)), many)
-        line = first[by][pair] + np.arange(len(pair)) - np.repeat(np.cumsum(many) - many, many)
+        owner, text = np.nonzero(near)
+        lines_of = counts[with_lines][owner]
+        pair = np.repeat(np.arange(len(owner)), lines_of)
+        nth = np.arange(len(pair)) - np.repeat(np.cumsum(lines_of) - lines_of, lines_of)
+        line = first[owner][pair] + nth
         box = texts[text[pair]]
         keep = (box[:, 2] > x0[line]) & (x1[line] > box[:, 0])
         keep &= (box[:, 3] > y0[line]) & (y1[line] > box[:, 1])
