@@ -426,22 +426,12 @@ def _squares(v: Floats) -> Ints:
     return np.floor(v).astype(np.int64)
 
 
-def crossing(lines: Floats, boxes: Floats) -> Bools:
-    """crosses(line, box) for every line (rows x0, y0, x1, y1) and every box
-    (rows left, top, right, bottom) at once, in the same arithmetic: shape
-    (lines, boxes)."""
-    return _crossing((lines[:, k : k + 1] for k in range(4)), boxes)
-
-
 def crossing_pairs(lines: Floats, boxes: Floats) -> Bools:
-    """crosses(lines[k], boxes[k]) for each k, as crossing answers."""
-    return _crossing((lines[:, k] for k in range(4)), boxes)
-
-
-def _crossing(ends: Iterable[Floats], boxes: Floats) -> Bools:
-    x0, y0, x1, y1 = ends
+    """crosses(lines[k], boxes[k]) for each k (rows x0, y0, x1, y1 and left,
+    top, right, bottom), all at once, in the same arithmetic."""
+    x0, y0, x1, y1 = (lines[:, k] for k in range(4))
     lo, hi = np.zeros(1), np.ones(1)
-    fits = np.ones(np.broadcast_shapes(x0.shape, boxes[:, 0].shape), bool)
+    fits = np.ones(len(lines), bool)
     with np.errstate(divide="ignore", invalid="ignore"):
         for start, delta, low, high in ((x0, x1 - x0, boxes[:, 0], boxes[:, 2]),
                                         (y0, y1 - y0, boxes[:, 1], boxes[:, 3])):  # fmt: skip
