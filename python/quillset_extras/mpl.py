@@ -241,8 +241,9 @@ def label_points(
         Let labels take the engine's smaller sizes (0.9, 0.8 or 0.75 of their own)
         where that helps; by default every label is drawn at the size asked.
     avoid : sequence of Artist or None, default: None
-        What labels must not cover: None for everything the axes draw, or only
-        these artists (``[]`` for nothing but the labelled points).
+        What labels must not cover: None for everything the axes draw (and
+        what a twin of theirs or the figure draws over them), or only these
+        artists (``[]`` for nothing but the labelled points).
     halo : bool or None, default: None
         A thin halo in the axes' colour around each text; by default with "hide".
     freeze : bool, default: False
@@ -282,6 +283,9 @@ def label_points(
     except BaseException:
         artist.remove()
         raise
+    # A twin's labels, placed in the draw above, now avoid these.
+    for later in artist.sets_after():
+        later.place(renderer)
     if freeze:
         artist.freeze()
     return LabelResult(

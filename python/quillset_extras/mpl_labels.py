@@ -44,7 +44,7 @@ import quillset
 
 from .geometry import Box
 from .mpl_measure import FontMeasurer
-from .mpl_obstacles import PointMarkers, gather_obstacles, point_markers
+from .mpl_obstacles import PointMarkers, axes_over, figure_artists, gather_obstacles, point_markers
 from .mpl_style import TENTHS, TextStyle
 from .quality import Readability
 from .readable import Placement, place_readable
@@ -167,6 +167,14 @@ class PointLabels(Artist):
     def _geometry(self, renderer: RendererBase) -> tuple[Any, ...]:
         ax = self._ax
         children = tuple(id(a) for a in ax.get_children() if a is not self)
+        # Twins and axes laid over these, and the figure's own artists over them.
+        over = tuple(
+            (id(other), whole, tuple(float(f"{v:.12g}") for v in other.viewLim.bounds),
+             tuple(round(v, 2) for v in other.bbox.bounds),
+             () if whole else tuple(id(a) for a in other.get_children()))
+            for other, whole in axes_over(ax)
+        )  # fmt: skip
+        figure = tuple(id(a) for a in figure_artists(ax))
         # Rounded: a layout engine lays the axes out anew at every draw, and its
         # floats may differ in the last digits from one draw to the next.
         return (
@@ -177,13 +185,18 @@ class PointLabels(Artist):
             ax.get_xscale(),
             ax.get_yscale(),
             children,
+            over,
+            figure,
         )
 
     def _own_artists(self) -> list[Artist]:
         """What gathering obstacles must skip: every label set of the axes (the
         others count through _other_labels), and this one's texts and lines."""
-        sets = [a for a in self._ax.get_children() if isinstance(a, PointLabels)]
-        return [self, *sets, *self.texts, *self.lines]
+        return [self, *_sets_of(self._axes_seen()), *self.texts, *self.lines]
+
+    def _axes_seen(self) -> list[Axes]:
+        """These axes and the others whose artists show within their frame."""
+        return [self._ax, *(other for other, whole in axes_over(self._ax) if not whole)]
 
     def _engine_texts(self) -> list[str]:
         request = self.request
@@ -229,18 +242,36 @@ class PointLabels(Artist):
         return measure
 
     def _other_labels(self, renderer: RendererBase, frame: Bbox) -> list[Box]:
-        """The texts and leader lines of the axes' other label sets, drawn before
-        this one in this draw, as boxes in the canvas."""
+        """The texts and leader lines of the other label sets drawn before this
+        one in this draw, of these axes or of axes seen within their frame (a
+        twin's), as boxes in the canvas."""
         boxes: list[Box] = []
-        for other in self._ax.get_children():
-            if not isinstance(other, PointLabels) or other is self:
-                continue
+        for other in self._sets_before():
             for text in other.texts:
                 e = text.get_window_extent(renderer)
                 boxes.append((e.x0 - frame.x0, frame.y1 - e.y1, e.x1 - frame.x0, frame.y1 - e.y0))
             for line in other.lines:
                 boxes += _segment_boxes(line, frame)
         return boxes
+
+    def sets_after(self) -> list[PointLabels]:
+        """The label sets of axes seen within these axes' frame (a twin's) that
+        the figure draws after this one: they avoid this set's texts."""
+        return [other for other in _sets_of(self._axes_seen()[1:]) if self in other._sets_before()]
+
+    def _sets_before(self) -> list[PointLabels]:
+        """The other label sets whose texts this one avoids: those of these
+        axes, and those of axes seen within their frame that the figure draws
+        first (a twin drawn later avoids this set's texts in turn)."""
+        ax = self._ax
+        found = [a for a in ax.get_children() if isinstance(a, PointLabels) and a is not self]
+        figure = ax.get_figure(root=False)
+        if figure is not None:
+            order = sorted(figure.axes, key=lambda a: a.get_zorder())
+            for other in self._axes_seen()[1:]:
+                if other in order and ax in order and order.index(other) < order.index(ax):
+                    found += _sets_of([other])
+        return found
 
     # Artists -------------------------------------------------------------------
 
@@ -455,3 +486,7 @@ def _root(ax: Axes) -> Figure:
     while not isinstance(figure, Figure):  # a subfigure: its parent holds the dpi
         figure = figure.figure
     return figure
+
+
+def _sets_of(axes: list[Axes]) -> list[PointLabels]:
+    return [a for ax in axes for a in ax.get_children() if isinstance(a, PointLabels)]

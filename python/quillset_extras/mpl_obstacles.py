@@ -1,5 +1,7 @@
 """What an Axes draws besides the labels, as obstacles in its canvas.
 
+The artists of the axes count, and those of a twin sharing their frame, of axes
+laid over it, and of the figure (a figure legend or text) that reach into it.
 Things whose extent is what they paint become boxes: texts, legends, inset axes,
 filled bars, and every marker of scatters and lines at its drawn size. Everything
 else that paints (line strokes, fills, arrows, other patches and collections) is
@@ -49,7 +51,14 @@ except ModuleNotFoundError as error:
 from .geometry import Box
 from .grids import mask_boxes
 
-__all__ = ["Obstacles", "PointMarkers", "gather_obstacles", "point_markers"]
+__all__ = [
+    "Obstacles",
+    "PointMarkers",
+    "axes_over",
+    "figure_artists",
+    "gather_obstacles",
+    "point_markers",
+]
 
 Floats = NDArray[np.float64]
 Bools = NDArray[np.bool_]
@@ -198,8 +207,10 @@ def gather_obstacles(
     exclude : iterable of Artist, default: ()
         Artists that are never obstacles: the labeller's own texts and lines.
     avoid : iterable of Artist or None, default: None
-        None for every artist of the axes and its inset axes; otherwise only
-        these (containers stand for their artists), so () for none.
+        None for every artist of the axes and its inset axes, of other axes
+        seen within its frame (see axes_over) and of the figure over it (see
+        figure_artists); otherwise only these (containers stand for their
+        artists), so () for none.
     markers : PointMarkers or None, default: None
         The labelled points' own markers (see point_markers): not obstacles,
         while the rest of what their artists draw (other markers, a line's
@@ -286,16 +297,14 @@ class _Found:
 def _candidates(
     ax: Axes, exclude: Iterable[Artist], avoid: Iterable[Artist | Container] | None
 ) -> list[Artist]:
-    """The visible artists to gather, in drawing order of the axes' children."""
+    """The visible artists to gather: those of the axes in their drawing order,
+    then those of other axes and of the figure that draw over the axes' frame."""
     chosen: list[Artist] = []
     if avoid is None:
-        texts = {id(t) for t in ax.texts}  # not the titles
-        for artist in [*ax.get_children(), *ax.child_axes]:
-            if isinstance(artist, Axis | Spine) or artist is ax.patch:
-                continue
-            if isinstance(artist, Text) and id(artist) not in texts:
-                continue
-            chosen.append(artist)
+        chosen += _in_frame(ax)
+        for other, whole in axes_over(ax):
+            chosen += [other] if whole else _in_frame(other)
+        chosen += figure_artists(ax)
     else:
         for given in avoid:
             chosen.extend(given.get_children() if isinstance(given, Container) else [given])
@@ -307,6 +316,78 @@ def _candidates(
             seen.add(id(artist))
             kept.append(artist)
     return kept
+
+
+def _in_frame(ax: Axes) -> list[Artist]:
+    """What the axes draw within their frame: their children and inset axes, but
+    not the frame, its background, the axis ticks or the titles."""
+    texts = {id(t) for t in ax.texts}  # not the titles
+    found = []
+    for artist in [*ax.get_children(), *ax.child_axes]:
+        if isinstance(artist, Axis | Spine) or artist is ax.patch:
+            continue
+        if isinstance(artist, Text) and id(artist) not in texts:
+            continue
+        found.append(artist)
+    return found
+
+
+def axes_over(ax: Axes) -> list[tuple[Axes, bool]]:
+    """The other axes of the figure that can be seen within the frame of `ax`:
+    twins (drawn before or after it, over a background that one of the two
+    leaves transparent) and axes laid over it. Each comes with whether it hides
+    what lies under it there, as a whole (an axes with a background drawn after
+    `ax`); else its artists show."""
+    figure = ax.get_figure(root=False)
+    if figure is None or not ax.get_visible():
+        return []
+    order = sorted(figure.axes, key=lambda a: a.get_zorder())  # as the figure draws
+    mine = order.index(ax) if ax in order else -1
+    found = []
+    for place, other in enumerate(order):
+        if other is ax or not other.get_visible() or not _meet(ax.bbox, other.bbox):
+            continue
+        after = place > mine
+        if after and _opaque(other):
+            found.append((other, True))
+        elif after or not _opaque(ax):
+            found.append((other, False))
+    return found
+
+
+def _meet(a: Bbox, b: Bbox) -> bool:
+    """Whether the boxes share some area."""
+    return bool(min(a.x1, b.x1) > max(a.x0, b.x0) and min(a.y1, b.y1) > max(a.y0, b.y0))
+
+
+def _opaque(ax: Axes) -> bool:
+    """Whether the axes paint a background over what lies under them (axes
+    drawn with their axis off draw none)."""
+    patch = ax.patch
+    shown = ax.axison and ax.get_frame_on() and patch.get_visible()
+    return bool(shown and to_rgba(patch.get_facecolor())[3] > 0)
+
+
+def figure_artists(ax: Axes) -> list[Artist]:
+    """The artists of the figure itself (and of the subfigures that hold the
+    axes) that reach into the axes' frame: a figure legend, figure texts,
+    lines and patches drawn over the axes."""
+    found: list[Artist] = []
+    figure = ax.get_figure(root=False)
+    while figure is not None:
+        drawn = [*figure.legends, *figure.texts, *figure.patches, *figure.lines, *figure.artists]
+        found += [a for a in drawn if a.get_visible() and _reaches(a, ax.bbox)]
+        parent = figure.get_figure(root=False) if not isinstance(figure, Figure) else None
+        figure = parent if parent is not figure else None
+    return found
+
+
+def _reaches(artist: Artist, frame: Bbox) -> bool:
+    try:
+        extent = artist.get_window_extent()
+    except (RuntimeError, TypeError, ValueError):
+        return True  # no extent without a renderer: gathered, then clipped
+    return extent is None or _meet(extent, frame) or not np.all(np.isfinite(extent.extents))
 
 
 def _upright(patch: Rectangle | FancyBboxPatch, data: bool = False) -> bool:

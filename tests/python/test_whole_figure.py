@@ -139,7 +139,33 @@ def second_call(ax, renderer):
     return *b, lambda: ([t.get_window_extent(renderer).extents for t in first.texts], [])
 
 
-@pytest.mark.parametrize("scene", [crossing_lines_and_a_fill, bars_legend_annotation, second_call])
+def twin_and_figure_artists(ax, renderer):
+    """Drawn over the axes by others: a twin's line and labels, a figure legend
+    and a figure text."""
+    twin = ax.twinx()
+    t = np.linspace(0, 10, 60)
+    line = twin.plot(t, 50 + 40 * np.sin(t), color="C1", label="twin")[0]
+    twin_labels = label_points(
+        twin, t[::6], line.get_ydata()[::6], [f"twin {k}" for k in range(10)]
+    )
+    legend = ax.figure.legend(loc="upper right", bbox_to_anchor=(0.9, 0.88))
+    note = ax.figure.text(0.4, 0.45, "a figure note", fontsize=14)
+    ax.set(xlim=(0, 10), ylim=(0, 10))
+    slack = SLACK - line.get_linewidth() * ax.figure.dpi / 144
+
+    def forbidden():
+        boxes = [a.get_window_extent(renderer).extents for a in (legend, note)]
+        boxes += [t.get_window_extent(renderer).extents for t in twin_labels.texts]
+        assert len(twin_labels.texts) >= 5
+        return boxes, [(in_display(line), slack, False)]
+
+    return *np.random.default_rng(5).uniform(0.5, 9.5, (2, 40)), forbidden
+
+
+SCENES = [crossing_lines_and_a_fill, bars_legend_annotation, second_call, twin_and_figure_artists]
+
+
+@pytest.mark.parametrize("scene", SCENES)
 def test_no_label_covers_lines_bars_legend_texts_annotations_or_earlier_labels(scene):
     fig, ax = figure()
     x, y, forbidden = scene(ax, fig.canvas.get_renderer())
