@@ -6,8 +6,9 @@ Things whose extent is what they paint become boxes: texts, legends, inset axes,
 filled bars, and every marker of scatters and lines at its drawn size. Everything
 else that paints (line strokes, fills, arrows, other patches and collections) is
 drawn once more with a private Agg renderer, and the pixels it paints make a mask.
-Backgrounds (images, meshes, filled contours) and the axes' own frame, ticks and
-titles are no obstacles.
+Backgrounds (images, meshes, filled contours, areas coloured through a colormap)
+and the axes' own frame, ticks and grid (a map's graticule too) are no
+obstacles; titles and tick labels are, where they reach into the frame.
 
 The canvas is that of label_points: display pixels from the top-left corner of
 the axes' window extent, y downward, int(width) x int(height) of it.
@@ -29,7 +30,14 @@ try:
     from matplotlib.axis import Axis
     from matplotlib.backend_bases import RendererBase
     from matplotlib.backends.backend_agg import RendererAgg
-    from matplotlib.collections import PathCollection, PolyQuadMesh, QuadMesh, TriMesh
+    from matplotlib.collections import (
+        PatchCollection,
+        PathCollection,
+        PolyCollection,
+        PolyQuadMesh,
+        QuadMesh,
+        TriMesh,
+    )
     from matplotlib.colors import to_rgba
     from matplotlib.container import Container
     from matplotlib.contour import ContourSet
@@ -43,7 +51,7 @@ try:
     from matplotlib.spines import Spine
     from matplotlib.table import Table
     from matplotlib.text import Annotation, Text
-    from matplotlib.transforms import Affine2D, Bbox, Transform
+    from matplotlib.transforms import Affine2D, Bbox, IdentityTransform, Transform
     from numpy.typing import ArrayLike, NDArray
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.mpl_obstacles", "matplotlib") from None
@@ -229,6 +237,9 @@ def gather_obstacles(
     found.rows.extend(found.bar_rows())
     boxes = canvas.boxes(np.concatenate(found.rows)) if found.rows else np.empty((0, 4))
     mask = _render(_root(ax), canvas, found.painted, found.strokes)
+    outside = _outside_frame(ax, canvas)
+    if outside is not None:
+        mask |= outside
     return Obstacles(canvas.width, canvas.height, _as_boxes(boxes), mask)
 
 
@@ -272,6 +283,12 @@ class _Found:
         elif isinstance(artist, PathCollection) and artist.get_transform().is_affine:
             drawn = _collection_markers(artist, self.dpi)
             self.rows.append(drawn.display(self.own.get(id(artist))))
+        elif _graticule(artist):
+            # A map's grid, as the axes' own grid: only its labels count.
+            labels: Any = getattr(artist, "label_artists", [])
+            for label in labels:
+                if isinstance(label, Text) and label.get_visible():
+                    self.rows.append(_bbox_rows([_text_extent(label, self.renderer)]))
         elif not _background(artist):
             self.painted.append(artist)
 
@@ -320,16 +337,50 @@ def _candidates(
 
 def _in_frame(ax: Axes) -> list[Artist]:
     """What the axes draw within their frame: their children and inset axes, but
-    not the frame, its background, the axis ticks or the titles."""
-    texts = {id(t) for t in ax.texts}  # not the titles
-    found = []
+    not the frame, its background or the axis ticks and grid; a title, a spine
+    or tick labels only where they are drawn within the frame (a title padded
+    inward, a spine moved to the data's zero, a polar plot's radii)."""
+    texts = {id(t) for t in ax.texts}
+    found: list[Artist] = []
+    moved = False
     for artist in [*ax.get_children(), *ax.child_axes]:
-        if isinstance(artist, Axis | Spine) or artist is ax.patch:
+        if isinstance(artist, Axis) or artist is ax.patch:
             continue
-        if isinstance(artist, Text) and id(artist) not in texts:
+        if isinstance(artist, Spine):
+            if _moved(artist, ax):
+                moved = True
+                found.append(artist)
+            continue
+        if isinstance(artist, Text) and id(artist) not in texts and not _title_within(artist, ax):
             continue
         found.append(artist)
+    if ax.axison and (moved or ax.name != "rectilinear"):
+        for axis in (ax.xaxis, ax.yaxis):
+            if axis.get_visible():
+                labels = [*axis.get_majorticklabels(), *axis.get_minorticklabels()]
+                found += [t for t in labels if t.get_visible() and t.get_text()]
     return found
+
+
+def _moved(spine: Spine, ax: Axes) -> bool:
+    """Whether a spine of rectilinear axes is drawn elsewhere than at the edge
+    of the frame (the spines of polar plots and maps keep their place, and
+    asking for their position sets one)."""
+    if ax.name != "rectilinear" or type(spine) is not Spine or not spine.get_visible():
+        return False
+    if not (ax.axison and ax.get_frame_on()):
+        return False  # not drawn
+    return bool(spine.get_position() != ("outward", 0.0))
+
+
+def _title_within(title: Text, ax: Axes) -> bool:
+    """Whether a title of the axes may reach into their frame: its anchor lies
+    within a line of it (a title padded inward, or set inside)."""
+    if not (title.get_visible() and title.get_text()):
+        return False
+    _, y = title.get_transform().transform(title.get_position())
+    line = title.get_fontproperties().get_size_in_points() * _root(ax).dpi / 72.0
+    return bool(ax.bbox.y0 - line < y < ax.bbox.y1 + line)
 
 
 def axes_over(ax: Axes) -> list[tuple[Axes, bool]]:
@@ -421,9 +472,19 @@ def _text_extent(text: Text, renderer: RendererBase) -> Bbox:
     return extent
 
 
+def _graticule(artist: Artist) -> bool:
+    """Whether the artist draws a map's grid of meridians and parallels (as
+    cartopy's gridlines do): its lines and its labels."""
+    return hasattr(artist, "xline_artists") and hasattr(artist, "label_artists")
+
+
 def _background(artist: Artist) -> bool:
     if isinstance(artist, ContourSet):
         return bool(artist.filled)
+    if isinstance(artist, PolyCollection | PatchCollection):
+        # Areas coloured through a colormap (hexbin, pcolor, a choropleth) map
+        # a value over the plane, as an image does.
+        return artist.get_array() is not None
     return isinstance(artist, _BACKGROUNDS)
 
 
@@ -543,6 +604,27 @@ def _render(figure: Figure, canvas: _Canvas, painted: list[Artist], strokes: lis
             artist.stale_callback = callback
     alpha = np.asarray(renderer.buffer_rgba())[:, :, 3] > 0
     return _canvas_pixels(alpha, canvas.x0, height - canvas.y1, canvas.width, canvas.height)
+
+
+def _outside_frame(ax: Axes, canvas: _Canvas) -> Bools | None:
+    """The canvas pixels outside the shape of the axes (a polar plot's disc, a
+    map's outline), which no label may reach into; None for rectangular axes,
+    whose shape the canvas is, and for axes that show no frame."""
+    patch = ax.patch
+    if type(patch) is Rectangle or not (ax.axison or patch.get_visible()):
+        return None
+    figure = _root(ax)
+    width = max(1, min(math.ceil(canvas.x0 + canvas.width), math.ceil(figure.bbox.width)) + 1)
+    height = max(1, min(math.ceil(canvas.y1), math.ceil(figure.bbox.height)) + 1)
+    renderer: Any = RendererAgg(width, height, figure.dpi)  # type: ignore[no-untyped-call]
+    gc = renderer.new_gc()
+    gc.set_linewidth(0.0)
+    shape = patch.get_transform().transform_path(patch.get_path())
+    renderer.draw_path(gc, shape, IdentityTransform(), (0.0, 0.0, 0.0, 1.0))
+    gc.restore()
+    inside = np.asarray(renderer.buffer_rgba())[:, :, 3] > 0
+    within = _canvas_pixels(inside, canvas.x0, height - canvas.y1, canvas.width, canvas.height)
+    return ~within
 
 
 def _no_markers(*args: Any, **kwargs: Any) -> None:

@@ -366,3 +366,73 @@ def test_three_d_axes_are_refused_with_a_clear_message():
     ax = plt.figure().add_subplot(projection="3d")
     with pytest.raises(ValueError, match="3-D axes"):
         label_points(ax, [0, 1], [0, 1], ["a", "b"])
+
+
+# What the frame draws within the axes --------------------------------------------
+
+
+def _frame_scene(kind):
+    """Points filling axes whose frame draws within them: a polar plot's radii
+    labels and disc, spines at the data's zero with their tick labels, a title
+    padded into the axes, a map outline."""
+    projection = kind if kind in ("polar", "aitoff") else None
+    fig = plt.figure(figsize=(6, 4), dpi=100)
+    ax = fig.add_subplot(projection=projection)
+    x, y = np.random.default_rng(4).uniform(-1, 1, (2, 150))
+    if kind == "polar":
+        x, y = (x + 1) * np.pi, np.abs(y)
+    elif kind == "aitoff":
+        x, y = x * 3, y * 1.4
+    ax.scatter(x, y, s=8)
+    if kind == "spines":
+        ax.spines[["left", "bottom"]].set_position("zero")
+        ax.spines[["top", "right"]].set_visible(False)
+    if kind == "title":
+        ax.set_title("A title within the axes", y=0.45)
+    return fig, ax, x, y
+
+
+@pytest.mark.parametrize("kind", ["polar", "spines", "title", "aitoff"])
+def test_labels_keep_off_tick_labels_titles_and_spines_within_the_axes_and_inside_their_shape(
+    kind,
+):
+    fig, ax, x, y = _frame_scene(kind)
+    result = label_points(ax, x, y, [f"P{i}" for i in range(len(x))])
+    boxes = np.array(drawn_boxes(fig, result))
+    renderer = fig.canvas.get_renderer()
+    written = [*ax.xaxis.get_majorticklabels(), *ax.yaxis.get_majorticklabels(), ax.title]
+    others = [Text.get_window_extent(t, renderer).extents for t in written if t.get_text()]
+    assert len(result.shown) >= 30 and not overlaps(boxes, others).any()
+    spines = [s for s in ax.spines.values() if s.get_visible() and kind == "spines"]
+    assert not [b for b in boxes for s in spines if in_display(s).intersects_bbox(shrunk(b))]
+    shape = in_display(ax.patch)  # the disc, the map's outline, the frame
+    inner = boxes + [2 * SLACK, 2 * SLACK, -2 * SLACK, -2 * SLACK]
+    assert shape.contains_points(inner[:, [0, 1, 0, 3, 2, 1, 2, 3]].reshape(-1, 2)).all()
+
+
+def test_a_maps_grid_lets_labels_cross_it_and_colour_meshes_lie_under_them():
+    ccrs = pytest.importorskip("cartopy.crs")
+    lon, lat = np.random.default_rng(6).uniform((-150, -60), (150, 60), (120, 2)).T
+    shown, pixels = [], []
+    for grid in (False, True):
+        fig = plt.figure(figsize=(8, 4.5), dpi=100)
+        ax = fig.add_subplot(projection=ccrs.Robinson())
+        ax.set_global()
+        if grid:  # a graticule with its labels, and a hexbin over everything
+            ax.hexbin(lon, lat, gridsize=12, alpha=0.3, transform=ccrs.PlateCarree())
+            lines = ax.gridlines(draw_labels=True)
+        fig.canvas.draw()
+        before = np.asarray(fig.canvas.buffer_rgba()).copy()
+        result = label_points(ax, lon, lat, [f"city {i}" for i in range(120)],
+                              transform=ccrs.PlateCarree())  # fmt: skip
+        shown.append(len(result.shown))
+        if grid:
+            boxes = drawn_boxes(fig, result)
+            written = [t.get_window_extent(fig.canvas.get_renderer()).extents
+                       for t in lines.label_artists if t.get_visible()]  # fmt: skip
+            assert len(written) >= 10 and not overlaps(boxes, written).any()
+            result.artist.remove()
+            fig.canvas.draw()  # placing drew nothing on the figure itself
+            pixels.append((before, np.asarray(fig.canvas.buffer_rgba())))
+    assert shown[1] >= 0.9 * shown[0] >= 30
+    assert np.array_equal(*pixels[0])
