@@ -137,11 +137,13 @@ class PointLabels(Artist):
         dpi = _root(ax).dpi
         transform = point_transform(ax, request.transform)
         markers = point_markers(ax, renderer, request.x, request.y, transform)
-        obstacles = gather_obstacles(
-            ax, renderer, exclude=self._own_artists(), avoid=request.avoid, markers=markers
-        )
-        scale = dpi / 72.0
         points = canvas_points(transform, frame, request.x, request.y)
+        xy = np.array(points, float).reshape(-1, 2)
+        obstacles = gather_obstacles(
+            ax, renderer, exclude=self._own_artists(), avoid=request.avoid, markers=markers,
+            points=np.column_stack([xy[:, 0] + frame.x0, frame.y1 - xy[:, 1]]),
+        )  # fmt: skip
+        scale = dpi / 72.0
         placement = place_readable(
             int(frame.width),
             int(frame.height),

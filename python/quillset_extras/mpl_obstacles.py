@@ -31,6 +31,8 @@ try:
     from matplotlib.backend_bases import RendererBase
     from matplotlib.backends.backend_agg import RendererAgg
     from matplotlib.collections import (
+        Collection,
+        LineCollection,
         PatchCollection,
         PathCollection,
         PolyCollection,
@@ -47,7 +49,7 @@ try:
     from matplotlib.lines import Line2D
     from matplotlib.markers import MarkerStyle
     from matplotlib.offsetbox import AnnotationBbox, OffsetBox
-    from matplotlib.patches import FancyBboxPatch, Rectangle
+    from matplotlib.patches import FancyBboxPatch, Patch, Rectangle
     from matplotlib.spines import Spine
     from matplotlib.table import Table
     from matplotlib.text import Annotation, Text
@@ -185,6 +187,14 @@ def _root(ax: Axes) -> Figure:
     return figure
 
 
+def _on_canvas(points: Floats, canvas: _Canvas) -> Floats:
+    """The points (display pixels) that lie on the canvas."""
+    x, y = points[:, 0], points[:, 1]
+    on = (x >= canvas.x0) & (x <= canvas.x0 + canvas.width)
+    on &= (y <= canvas.y1) & (y >= canvas.y1 - canvas.height)
+    return points[on]
+
+
 def _as_boxes(rows: Floats) -> list[Box]:
     l, t, r, b = rows.T.tolist()
     return list(zip(l, t, r, b))
@@ -201,6 +211,7 @@ def gather_obstacles(
     exclude: Iterable[Artist] = (),
     avoid: Iterable[Artist | Container] | None = None,
     markers: PointMarkers | None = None,
+    points: ArrayLike | None = None,
 ) -> Obstacles:
     """What `ax` draws besides the labels, in its canvas.
 
@@ -223,6 +234,11 @@ def gather_obstacles(
         The labelled points' own markers (see point_markers): not obstacles,
         while the rest of what their artists draw (other markers, a line's
         stroke) is. Passing their artists in `exclude` instead drops all of it.
+    points : array-like of shape (n, 2) or None, default: None
+        The labelled points in display pixels. A filled area (a patch or a
+        collection of them, not a bar) that holds one of them is the ground
+        they stand on, as a map's land, when it holds at least half of them:
+        labels may cover it as they cover the axes' background.
 
     Returns
     -------
@@ -230,6 +246,8 @@ def gather_obstacles(
     """
     canvas = _canvas(ax, renderer)
     found = _Found(renderer, canvas.dpi)
+    if points is not None:
+        found.points = _on_canvas(np.asarray(points, dtype=float).reshape(-1, 2), canvas)
     if markers is not None:
         found.own = {id(a): m for a, m in zip(markers.artists, markers.labelled)}
     for artist in _candidates(ax, exclude, avoid):
@@ -258,6 +276,8 @@ class _Found:
     bars: dict[int, tuple[Transform, list[list[float]]]] = field(default_factory=dict)
     """upright filled rectangles per data transform: x0, y0, x1, y1 in their data
     coordinates, and the half edge width in pixels"""
+    points: Floats | None = None
+    """the labelled points on the canvas, in display pixels"""
 
     def take(self, artist: Artist) -> None:
         if type(artist) is Rectangle and artist.get_angle() == 0 and _upright(artist, data=True):
@@ -289,8 +309,31 @@ class _Found:
             for label in labels:
                 if isinstance(label, Text) and label.get_visible():
                     self.rows.append(_bbox_rows([_text_extent(label, self.renderer)]))
-        elif not _background(artist):
+        elif not (_background(artist) or self.ground(artist)):
             self.painted.append(artist)
+
+    def ground(self, artist: Artist) -> bool:
+        """Whether the artist fills an area that holds most of the labelled
+        points on the canvas (its shapes taken together)."""
+        points = self.points
+        if points is None or not len(points):
+            return False
+        if isinstance(artist, Patch):
+            if not artist.get_fill() or to_rgba(artist.get_facecolor())[3] == 0:
+                return False
+            shapes = [artist.get_transform().transform_path(artist.get_path())]
+        elif isinstance(artist, Collection) and not isinstance(artist, LineCollection):
+            faces = np.asarray(artist.get_facecolor()).reshape(-1, 4)
+            if not len(faces) or not (faces[:, 3] > 0).any() or np.size(artist.get_offsets()) > 2:
+                return False
+            transform = artist.get_transform()
+            shapes = [transform.transform_path(path) for path in artist.get_paths()]
+        else:
+            return False
+        held = np.zeros(len(points), dtype=bool)
+        for shape in shapes:
+            held |= shape.contains_points(points)
+        return bool(held.sum() * 2 >= len(points))
 
     def add_bar(self, bar: Rectangle) -> None:
         # One transform call per data transform, not one extent per bar: a

@@ -436,3 +436,22 @@ def test_a_maps_grid_lets_labels_cross_it_and_colour_meshes_lie_under_them():
             pixels.append((before, np.asarray(fig.canvas.buffer_rgba())))
     assert shown[1] >= 0.9 * shown[0] >= 30
     assert np.array_equal(*pixels[0])
+
+
+def test_land_that_holds_most_points_lies_under_their_labels_as_the_background_does():
+    from matplotlib.collections import PatchCollection
+    from matplotlib.patches import Polygon
+
+    x, y = np.random.default_rng(3).uniform(1, 9, (2, 150))
+    shown = []
+    for land in (False, True):
+        fig, ax = figure()
+        if land:  # three countries over the whole map, their borders white
+            corners = [[(0, 0), (5, 0.5), (6, 6), (0.5, 5)], [(5, 0.5), (10, 0), (9.5, 9), (6, 6)]]
+            corners.append([(0.5, 5), (6, 6), (9.5, 9), (1, 10)])
+            countries = [Polygon(c) for c in corners]
+            ax.add_collection(PatchCollection(countries, facecolor="0.9", edgecolor="white"))
+        ax.scatter(x, y, s=8, zorder=3)
+        ax.set(xlim=(0, 10), ylim=(0, 10))
+        shown.append(len(label_points(ax, x, y, [f"Town {i}" for i in range(150)]).shown))
+    assert shown[1] >= 0.9 * shown[0] >= 40
