@@ -378,13 +378,31 @@ def artist_segments(artist: Artist) -> Floats:
     return np.empty((0, 4))
 
 
+def _drawn_over(ax: Axes) -> list[Artist]:
+    """The artists seen over the axes' frame: the axes' own, those of the other axes
+    of the figure laid over the same frame without a background (a twin), and the
+    figure's legends and texts."""
+    artists = list(ax.get_children())
+    figure = ax.get_figure(root=False)
+    if figure is None:
+        return artists
+    frame = ax.bbox
+    for other in figure.axes:
+        if other is ax or not other.get_visible() or other.patch.get_visible():
+            continue
+        if Bbox.intersection(frame, other.bbox) is not None:
+            artists += [a for a in other.get_children() if a is not other.patch]
+    return [*artists, *figure.legends, *figure.texts]
+
+
 def gather_obstacles(ax: Axes, renderer: RendererBase, exclude: Iterable[Artist] = ()) -> Obstacles:
-    """Every visible artist of `ax` but those in `exclude` (the labelling's own), in
-    display pixels by kind. The axes' background patch, spines, axes (ticks, grid),
-    images and meshes are no obstacles."""
+    """Every visible artist seen over `ax` (its own, a twin's, the figure's legends and
+    texts) but those in `exclude` (the labelling's own), in display pixels by kind.
+    The axes' background patch, spines, axes (ticks, grid), images and meshes are no
+    obstacles."""
     own = {id(a) for a in exclude}
     out = Obstacles()
-    for artist in ax.get_children():
+    for artist in _drawn_over(ax):
         if id(artist) in own or not artist.get_visible() or artist is ax.patch:
             continue
         if isinstance(artist, (Spine, Axis, AxesImage, QuadMesh, Axes)):

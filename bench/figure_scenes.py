@@ -340,6 +340,26 @@ def dates() -> Scene:
     return Scene("dates", fig, ax, when, y, texts, list(top.Close), px, y, texts, point_radius=0.0)
 
 
+def twin_axes() -> Scene:
+    """(k) AAPL's daily close over 2008-2009 with a label at each week's highest close,
+    GOOG's on a twin axis and a figure legend over both (bokeh-sampledata)."""
+    s = daily_stocks()
+    s = s[(s.Date >= "2008-01-01") & (s.Date < "2010-01-01")]
+    aapl, goog = s[s.Ticker == "AAPL"], s[s.Ticker == "GOOG"]
+    fig, ax = new_figure("AAPL, and GOOG on a twin axis, 2008-2009 (bokeh-sampledata)")
+    ax.plot(aapl.Date.to_numpy(), aapl.Close, lw=1, color="C0", label="AAPL")
+    ax.set_ylabel("AAPL, US$")
+    twin = ax.twinx()
+    twin.plot(goog.Date.to_numpy(), goog.Close, lw=1, color="C1", label="GOOG")
+    twin.set_ylabel("GOOG, US$")
+    fig.legend(loc="upper center", bbox_to_anchor=(0.5, 0.88), ncols=2, fontsize=9)
+    top = aapl.loc[aapl.groupby(aapl.Date.dt.to_period("W")).Close.idxmax()]
+    when = top.Date.to_numpy().astype("datetime64[ns]")
+    texts = [f"{c:.0f}" for c in top.Close]
+    px, y = _floats(mdates.date2num(when)), _floats(top.Close)
+    return Scene("twin-axes", fig, ax, when, y, texts, list(top.Close), px, y, texts, point_radius=0.0)
+
+
 def pandas_sorted() -> Scene:
     """(g) pandas: gapminder 2007 for Europe and the Americas, sorted by population and
     filtered, x, y, texts and priority handed over as Series."""
@@ -482,6 +502,7 @@ SCENES: dict[str, Callable[[], Scene]] = {
     "map-oceania": functools.partial(city_map, "OC"),
     "log-y": log_y,
     "dates": dates,
+    "twin-axes": twin_axes,
     "pandas": pandas_sorted,
     "pandas-reindexed": pandas_reindexed,
     "two-calls": two_calls,
