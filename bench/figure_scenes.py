@@ -357,7 +357,8 @@ def twin_axes() -> Scene:
     when = top.Date.to_numpy().astype("datetime64[ns]")
     texts = [f"{c:.0f}" for c in top.Close]
     px, y = _floats(mdates.date2num(when)), _floats(top.Close)
-    return Scene("twin-axes", fig, ax, when, y, texts, list(top.Close), px, y, texts, point_radius=0.0)
+    closes = list(top.Close)
+    return Scene("twin-axes", fig, ax, when, y, texts, closes, px, y, texts, point_radius=0.0)
 
 
 def pandas_sorted() -> Scene:
