@@ -50,6 +50,7 @@ try:
     from matplotlib.markers import MarkerStyle
     from matplotlib.offsetbox import AnnotationBbox, OffsetBox
     from matplotlib.patches import FancyBboxPatch, Patch, Rectangle
+    from matplotlib.quiver import Barbs, Quiver
     from matplotlib.spines import Spine
     from matplotlib.table import Table
     from matplotlib.text import Annotation, Text
@@ -524,9 +525,11 @@ def _graticule(artist: Artist) -> bool:
 def _background(artist: Artist) -> bool:
     if isinstance(artist, ContourSet):
         return bool(artist.filled)
-    if isinstance(artist, PolyCollection | PatchCollection):
+    if isinstance(artist, PolyCollection | PatchCollection) and not isinstance(
+        artist, Quiver | Barbs
+    ):
         # Areas coloured through a colormap (hexbin, pcolor, a choropleth) map
-        # a value over the plane, as an image does.
+        # a value over the plane, as an image does; arrows (and barbs) do not.
         return artist.get_array() is not None
     return isinstance(artist, _BACKGROUNDS)
 

@@ -247,3 +247,20 @@ def test_a_horizontal_line_is_a_few_long_boxes():
     boxes = obstacles.engine_boxes(8)
     assert 1 <= len(boxes) <= 2
     assert all(r - l >= obstacles.width - 8 for l, _, r, _ in boxes)
+
+
+@pytest.mark.parametrize(
+    "draw, background",
+    [
+        (lambda ax, v: ax.hexbin(v[0], v[1], gridsize=6), True),
+        (lambda ax, v: ax.pcolor(np.outer(v[0], v[1])), True),
+        (lambda ax, v: ax.quiver(v[0], v[1], v[1], v[0], np.hypot(*v)), False),
+        (lambda ax, v: ax.fill_between(v[0], v[1], 0), False),
+    ],
+    ids=["hexbin", "pcolor", "coloured-arrows", "fill"],
+)
+def test_areas_coloured_through_a_colormap_are_backgrounds_and_arrows_are_not(draw, background):
+    fig, ax = plt.subplots(figsize=(3, 2), dpi=50)
+    draw(ax, np.random.default_rng(1).uniform(0, 5, (2, 8)))
+    obstacles = gather_obstacles(ax, drawn(fig))
+    assert obstacles.mask.any() != background
