@@ -482,7 +482,10 @@ def _reaches(artist: Artist, frame: Bbox) -> bool:
         extent = artist.get_window_extent()
     except (RuntimeError, TypeError, ValueError):
         return True  # no extent without a renderer: gathered, then clipped
-    return extent is None or _meet(extent, frame) or not np.all(np.isfinite(extent.extents))
+    if extent is None or not np.all(np.isfinite(extent.extents)):
+        return True
+    # A straight line's extent may have no width or height: a pixel about it.
+    return _meet(extent.padded(1.0), frame)
 
 
 def _upright(patch: Rectangle | FancyBboxPatch, data: bool = False) -> bool:

@@ -140,8 +140,8 @@ def second_call(ax, renderer):
 
 
 def twin_and_figure_artists(ax, renderer):
-    """Drawn over the axes by others: a twin's line and labels, a figure legend
-    and a figure text."""
+    """Drawn over the axes by others: a twin's line and labels, a figure legend,
+    a figure text and a line across the figure."""
     twin = ax.twinx()
     t = np.linspace(0, 10, 60)
     line = twin.plot(t, 50 + 40 * np.sin(t), color="C1", label="twin")[0]
@@ -150,6 +150,7 @@ def twin_and_figure_artists(ax, renderer):
     )
     legend = ax.figure.legend(loc="upper right", bbox_to_anchor=(0.9, 0.88))
     note = ax.figure.text(0.4, 0.45, "a figure note", fontsize=14)
+    rule = ax.figure.add_artist(Line2D([0, 1], [0.3, 0.3], transform=ax.figure.transFigure))
     ax.set(xlim=(0, 10), ylim=(0, 10))
     slack = SLACK - line.get_linewidth() * ax.figure.dpi / 144
 
@@ -157,7 +158,7 @@ def twin_and_figure_artists(ax, renderer):
         boxes = [a.get_window_extent(renderer).extents for a in (legend, note)]
         boxes += [t.get_window_extent(renderer).extents for t in twin_labels.texts]
         assert len(twin_labels.texts) >= 5
-        return boxes, [(in_display(line), slack, False)]
+        return boxes, [(in_display(line), slack, False), (in_display(rule), slack, False)]
 
     return *np.random.default_rng(5).uniform(0.5, 9.5, (2, 40)), forbidden
 
