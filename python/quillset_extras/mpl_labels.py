@@ -176,7 +176,7 @@ class PointLabels(Artist):
              () if whole else tuple(id(a) for a in other.get_children()))
             for other, whole in axes_over(ax)
         )  # fmt: skip
-        figure = tuple(id(a) for a in figure_artists(ax))
+        figure = tuple(id(a) for a in figure_artists(ax, reaching=False))
         # Rounded: a layout engine lays the axes out anew at every draw, and its
         # floats may differ in the last digits from one draw to the next.
         return (

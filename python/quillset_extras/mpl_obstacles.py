@@ -463,15 +463,16 @@ def _opaque(ax: Axes) -> bool:
     return bool(shown and to_rgba(patch.get_facecolor())[3] > 0)
 
 
-def figure_artists(ax: Axes) -> list[Artist]:
+def figure_artists(ax: Axes, reaching: bool = True) -> list[Artist]:
     """The artists of the figure itself (and of the subfigures that hold the
     axes) that reach into the axes' frame: a figure legend, figure texts,
-    lines and patches drawn over the axes."""
+    lines and patches drawn over the axes. With `reaching` False, every
+    visible one, wherever it lies (no extent measured)."""
     found: list[Artist] = []
     figure = ax.get_figure(root=False)
     while figure is not None:
         drawn = [*figure.legends, *figure.texts, *figure.patches, *figure.lines, *figure.artists]
-        found += [a for a in drawn if a.get_visible() and _reaches(a, ax.bbox)]
+        found += [a for a in drawn if a.get_visible() and (not reaching or _reaches(a, ax.bbox))]
         parent = figure.get_figure(root=False) if not isinstance(figure, Figure) else None
         figure = parent if parent is not figure else None
     return found
