@@ -398,12 +398,29 @@ def _in_frame(ax: Axes) -> list[Artist]:
         if isinstance(artist, Text) and id(artist) not in texts and not _title_within(artist, ax):
             continue
         found.append(artist)
-    if ax.axison and (moved or ax.name != "rectilinear"):
-        for axis in (ax.xaxis, ax.yaxis):
-            if axis.get_visible():
-                labels = [*axis.get_majorticklabels(), *axis.get_minorticklabels()]
-                found += [t for t in labels if t.get_visible() and t.get_text()]
+    for axis in (ax.xaxis, ax.yaxis) if ax.axison else ():
+        if axis.get_visible() and (moved or ax.name != "rectilinear" or _inward(axis, ax)):
+            labels = [*axis.get_majorticklabels(), *axis.get_minorticklabels()]
+            found += [t for t in labels if t.get_visible() and t.get_text()]
     return found
+
+
+def _inward(axis: Axis, ax: Axes) -> bool:
+    """Whether the axis's first tick label, as last drawn, lies within the frame
+    (labels padded inward), known without laying out its text."""
+    ticks = axis.majorTicks
+    if not len(ticks):
+        return False
+    box = ax.bbox
+    for label in (ticks[0].label1, ticks[0].label2):
+        if label.get_visible():
+            x, y = label.get_transform().transform(label.get_position())
+            # Across the axis: where the labels stand off it, whatever the tick.
+            if axis is ax.xaxis and box.y0 + 1.0 < y < box.y1 - 1.0:
+                return True
+            if axis is ax.yaxis and box.x0 + 1.0 < x < box.x1 - 1.0:
+                return True
+    return False
 
 
 def _moved(spine: Spine, ax: Axes) -> bool:

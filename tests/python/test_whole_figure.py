@@ -375,7 +375,7 @@ def test_three_d_axes_are_refused_with_a_clear_message():
 def _frame_scene(kind):
     """Points filling axes whose frame draws within them: a polar plot's radii
     labels and disc, spines at the data's zero with their tick labels, a title
-    padded into the axes, a map outline."""
+    set within the axes, tick labels padded inward, a map outline."""
     projection = kind if kind in ("polar", "aitoff") else None
     fig = plt.figure(figsize=(6, 4), dpi=100)
     ax = fig.add_subplot(projection=projection)
@@ -390,10 +390,12 @@ def _frame_scene(kind):
         ax.spines[["top", "right"]].set_visible(False)
     if kind == "title":
         ax.set_title("A title within the axes", y=0.45)
+    if kind == "ticks-inward":
+        ax.tick_params(direction="in", pad=-22)
     return fig, ax, x, y
 
 
-@pytest.mark.parametrize("kind", ["polar", "spines", "title", "aitoff"])
+@pytest.mark.parametrize("kind", ["polar", "spines", "title", "ticks-inward", "aitoff"])
 def test_labels_keep_off_tick_labels_titles_and_spines_within_the_axes_and_inside_their_shape(
     kind,
 ):
