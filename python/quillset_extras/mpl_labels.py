@@ -44,7 +44,14 @@ import quillset
 
 from .geometry import Box
 from .mpl_measure import FontMeasurer
-from .mpl_obstacles import PointMarkers, axes_over, figure_artists, gather_obstacles, point_markers
+from .mpl_obstacles import (
+    PointMarkers,
+    axes_over,
+    drawn_first,
+    figure_artists,
+    gather_obstacles,
+    point_markers,
+)
 from .mpl_style import TENTHS, TextStyle
 from .quality import Readability
 from .readable import Placement, place_readable
@@ -267,13 +274,7 @@ class PointLabels(Artist):
         first (a twin drawn later avoids this set's texts in turn)."""
         ax = self._ax
         found = [a for a in ax.get_children() if isinstance(a, PointLabels) and a is not self]
-        figure = ax.get_figure(root=False)
-        if figure is not None:
-            order = sorted(figure.axes, key=lambda a: a.get_zorder())
-            for other in self._axes_seen()[1:]:
-                if other in order and ax in order and order.index(other) < order.index(ax):
-                    found += _sets_of([other])
-        return found
+        return found + _sets_of([o for o in self._axes_seen()[1:] if drawn_first(o, ax)])
 
     # Artists -------------------------------------------------------------------
 

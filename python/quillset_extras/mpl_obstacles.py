@@ -66,6 +66,7 @@ __all__ = [
     "Obstacles",
     "PointMarkers",
     "axes_over",
+    "drawn_first",
     "figure_artists",
     "gather_obstacles",
     "point_markers",
@@ -453,18 +454,26 @@ def axes_over(ax: Axes) -> list[tuple[Axes, bool]]:
     figure = ax.get_figure(root=False)
     if figure is None or not ax.get_visible():
         return []
-    order = sorted(figure.axes, key=lambda a: a.get_zorder())  # as the figure draws
-    mine = order.index(ax) if ax in order else -1
     found = []
-    for place, other in enumerate(order):
+    for other in figure.axes:
         if other is ax or not other.get_visible() or not _meet(ax.bbox, other.bbox):
             continue
-        after = place > mine
+        after = drawn_first(ax, other)
         if after and _opaque(other):
             found.append((other, True))
         elif after or not _opaque(ax):
             found.append((other, False))
     return found
+
+
+def drawn_first(ax: Axes, other: Axes) -> bool:
+    """Whether the figure draws `ax` before `other`: by zorder, then in the
+    order the axes were added."""
+    figure = ax.get_figure(root=False)
+    order = sorted(figure.axes if figure is not None else [], key=lambda a: a.get_zorder())
+    if ax not in order or other not in order:
+        return False
+    return order.index(ax) < order.index(other)
 
 
 def _meet(a: Bbox, b: Bbox) -> bool:
@@ -646,12 +655,7 @@ def _render(figure: Figure, canvas: _Canvas, painted: list[Artist], strokes: lis
     """The canvas pixels that the artists and the lines' strokes paint."""
     if not painted and not strokes:
         return np.zeros((canvas.height, canvas.width), dtype=bool)
-    # The figure's pixels up to the canvas's right and top edges are enough: Agg's
-    # origin is the bottom left, as the display's.
-    width = max(1, min(math.ceil(canvas.x0 + canvas.width), math.ceil(figure.bbox.width)) + 1)
-    height = max(1, min(math.ceil(canvas.y1), math.ceil(figure.bbox.height)) + 1)
-    # Untyped; its drawing methods are set on each instance.
-    renderer: Any = RendererAgg(width, height, figure.dpi)  # type: ignore[no-untyped-call]
+    renderer = _private_renderer(figure, canvas)
     drawn: list[Artist] = [*painted, *strokes]
     # Drawing may mark an artist stale (a collection sets its sizes anew), which
     # would ask an interactive figure to draw again: nothing propagates meanwhile,
@@ -669,8 +673,23 @@ def _render(figure: Figure, canvas: _Canvas, painted: list[Artist], strokes: lis
         for artist, callback, stale in saved:
             artist.stale = stale
             artist.stale_callback = callback
+    return _painted(renderer, canvas)
+
+
+def _private_renderer(figure: Figure, canvas: _Canvas) -> Any:
+    """An Agg renderer of the figure's pixels up to the canvas's right and top
+    edges, which are enough: Agg's origin is the bottom left, as the display's.
+    Untyped: its drawing methods are set on each instance."""
+    width = max(1, min(math.ceil(canvas.x0 + canvas.width), math.ceil(figure.bbox.width)) + 1)
+    height = max(1, min(math.ceil(canvas.y1), math.ceil(figure.bbox.height)) + 1)
+    return RendererAgg(width, height, figure.dpi)  # type: ignore[no-untyped-call]
+
+
+def _painted(renderer: Any, canvas: _Canvas) -> Bools:
+    """The canvas pixels over the pixels that the private renderer painted."""
     alpha = np.asarray(renderer.buffer_rgba())[:, :, 3] > 0
-    return _canvas_pixels(alpha, canvas.x0, height - canvas.y1, canvas.width, canvas.height)
+    top = renderer.height - canvas.y1
+    return _canvas_pixels(alpha, canvas.x0, top, canvas.width, canvas.height)
 
 
 def _outside_frame(ax: Axes, canvas: _Canvas) -> Bools | None:
@@ -680,18 +699,13 @@ def _outside_frame(ax: Axes, canvas: _Canvas) -> Bools | None:
     patch = ax.patch
     if type(patch) is Rectangle or not (ax.axison or patch.get_visible()):
         return None
-    figure = _root(ax)
-    width = max(1, min(math.ceil(canvas.x0 + canvas.width), math.ceil(figure.bbox.width)) + 1)
-    height = max(1, min(math.ceil(canvas.y1), math.ceil(figure.bbox.height)) + 1)
-    renderer: Any = RendererAgg(width, height, figure.dpi)  # type: ignore[no-untyped-call]
+    renderer = _private_renderer(_root(ax), canvas)
     gc = renderer.new_gc()
     gc.set_linewidth(0.0)
     shape = patch.get_transform().transform_path(patch.get_path())
     renderer.draw_path(gc, shape, IdentityTransform(), (0.0, 0.0, 0.0, 1.0))
     gc.restore()
-    inside = np.asarray(renderer.buffer_rgba())[:, :, 3] > 0
-    within = _canvas_pixels(inside, canvas.x0, height - canvas.y1, canvas.width, canvas.height)
-    return ~within
+    return ~_painted(renderer, canvas)
 
 
 def _no_markers(*args: Any, **kwargs: Any) -> None:
