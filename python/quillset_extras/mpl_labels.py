@@ -145,10 +145,14 @@ class PointLabels(Artist):
         transform = point_transform(ax, request.transform)
         markers = point_markers(ax, renderer, request.x, request.y, transform)
         points = canvas_points(transform, frame, request.x, request.y)
-        xy = np.array(points, float).reshape(-1, 2)
+
+        def display() -> NDArray[np.float64]:
+            xy = np.array(points, float).reshape(-1, 2)
+            return np.column_stack([xy[:, 0] + frame.x0, frame.y1 - xy[:, 1]])
+
         obstacles = gather_obstacles(
             ax, renderer, exclude=self._own_artists(), avoid=request.avoid, markers=markers,
-            points=np.column_stack([xy[:, 0] + frame.x0, frame.y1 - xy[:, 1]]),
+            points=display,
         )  # fmt: skip
         scale = dpi / 72.0
         placement = place_readable(

@@ -17,7 +17,7 @@ the axes' window extent, y downward, int(width) x int(height) of it.
 from __future__ import annotations
 
 import math
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -213,7 +213,7 @@ def gather_obstacles(
     exclude: Iterable[Artist] = (),
     avoid: Iterable[Artist | Container] | None = None,
     markers: PointMarkers | None = None,
-    points: ArrayLike | None = None,
+    points: ArrayLike | Callable[[], ArrayLike] | None = None,
 ) -> Obstacles:
     """What `ax` draws besides the labels, in its canvas.
 
@@ -236,11 +236,12 @@ def gather_obstacles(
         The labelled points' own markers (see point_markers): not obstacles,
         while the rest of what their artists draw (other markers, a line's
         stroke) is. Passing their artists in `exclude` instead drops all of it.
-    points : array-like of shape (n, 2) or None, default: None
-        The labelled points in display pixels. A filled area (a patch or a
-        collection of them, not a bar) that holds one of them is the ground
-        they stand on, as a map's land, when it holds at least half of them:
-        labels may cover it as they cover the axes' background.
+    points : array-like of shape (n, 2), callable or None, default: None
+        The labelled points in display pixels, or what returns them when a
+        filled area first needs them. A filled area (a patch or a collection
+        of them, not a bar) that holds at least half of those on the canvas is
+        the ground they stand on, as a map's land: labels may cover it as they
+        cover the axes' background.
 
     Returns
     -------
@@ -249,7 +250,13 @@ def gather_obstacles(
     canvas = _canvas(ax, renderer)
     found = _Found(renderer, canvas.dpi)
     if points is not None:
-        found.points = _on_canvas(np.asarray(points, dtype=float).reshape(-1, 2), canvas)
+        given = points
+
+        def on_canvas() -> Floats:
+            xy = given() if callable(given) else given
+            return _on_canvas(np.asarray(xy, dtype=float).reshape(-1, 2), canvas)
+
+        found.points = on_canvas
     if markers is not None:
         found.own = {id(a): m for a, m in zip(markers.artists, markers.labelled)}
     for artist in _candidates(ax, exclude, avoid):
@@ -278,8 +285,9 @@ class _Found:
     bars: dict[int, tuple[Transform, list[list[float]]]] = field(default_factory=dict)
     """upright filled rectangles per data transform: x0, y0, x1, y1 in their data
     coordinates, and the half edge width in pixels"""
-    points: Floats | None = None
-    """the labelled points on the canvas, in display pixels"""
+    points: Callable[[], Floats] | None = None
+    """the labelled points on the canvas, in display pixels, once asked for"""
+    _held: Floats | None = None
 
     def take(self, artist: Artist) -> None:
         if type(artist) is Rectangle and artist.get_angle() == 0 and _upright(artist, data=True):
@@ -317,8 +325,7 @@ class _Found:
     def ground(self, artist: Artist) -> bool:
         """Whether the artist fills an area that holds most of the labelled
         points on the canvas (its shapes taken together)."""
-        points = self.points
-        if points is None or not len(points):
+        if self.points is None:
             return False
         if isinstance(artist, Patch):
             if not artist.get_fill() or to_rgba(artist.get_facecolor())[3] == 0:
@@ -331,6 +338,11 @@ class _Found:
             transform = artist.get_transform()
             shapes = [transform.transform_path(path) for path in artist.get_paths()]
         else:
+            return False
+        if self._held is None:  # a million points cost 16 MB: only when needed
+            self._held = self.points()
+        points = self._held
+        if not len(points):
             return False
         held = np.zeros(len(points), dtype=bool)
         for shape in shapes:
