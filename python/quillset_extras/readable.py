@@ -393,15 +393,12 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         ])  # fmt: skip
         for i, result in solve_round(scene, beside, scene.objects, drawn, own=True).items():
             drawn.place(i, result, scene.measured_box(i, result))
-        # Finer steps only without leaders: with them, the labels slid in took
-        # the room of more labels with leader lines.
-        fine = search is None and scene.rank[tier[-1]] < FINE_RANKS
-        spots = scene.spot_array(tier, fine=fine)
-        places_beside(scene, drawn, rules, tier, spots, screen.open(spots), moves=search is None)
+        # With leaders or without, the labels that find room beside their point
+        # go the same way: on maps, sliding them in and making room keeps more of
+        # the most important, and the leader lines then take what is left.
+        spots = scene.spot_array(tier, fine=scene.rank[tier[-1]] < FINE_RANKS)
+        places_beside(scene, drawn, rules, tier, spots, screen.open(spots))
         if search is not None:
-            for i in tier:
-                if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
-                    make_room(scene, drawn, rules, i, fine=False)
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown | waiting])
     return drawn
 
@@ -473,7 +470,6 @@ def places_beside(
     tier: list[int],
     spots: Floats,
     open_spots: NDArray[np.bool_],
-    moves: bool,
 ) -> None:
     """Draws each label of the tier, in turn, beside its point where the rules
     allow: where the engine put it, or in one of the `spots` about the point that
@@ -488,9 +484,8 @@ def places_beside(
             engine[k, 0] = box
     places = np.concatenate([engine, spots.reshape(len(tier), -1, 4)], axis=1)
     usable = np.concatenate([~np.isnan(engine[:, :, 0]), open_spots.reshape(len(tier), -1)], axis=1)
-    going = usable.any(axis=1)
-    if moves:  # the labels that may make room go through, room or not
-        going |= np.array([scene.rank[i] < _MAKE_ROOM for i in tier], bool)
+    # The labels that may make room go through, room or not.
+    going = usable.any(axis=1) | np.array([scene.rank[i] < _MAKE_ROOM for i in tier], bool)
     some = np.flatnonzero(going)
     for start in range(0, len(some), _COSTED_AT_ONCE):
         rows = some[start : start + _COSTED_AT_ONCE]
@@ -504,8 +499,8 @@ def places_beside(
             labels, boxes.tolist(), tries.tolist(), usable[rows].tolist(), strict=True
         ):
             place_beside(drawn, rules, i, row, [p for p in order if use[p]])
-            if moves and i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
-                make_room(scene, drawn, rules, i, fine=True)
+            if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
+                make_room(scene, drawn, rules, i)
 
 
 def place_beside(
@@ -524,7 +519,7 @@ def place_beside(
             return
 
 
-def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int, fine: bool) -> None:
+def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
     """Draws label i beside its point where only drawn texts stand in its way (or
     cover its marker), once those have moved to other places of theirs where the
     rules allow, making room in turn for one more."""
@@ -534,13 +529,13 @@ def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int, fine: bool) -> N
     if any(j in drawn.leader_lines for j in mine):
         return
     tries = []
-    for p in scene.open_spots(i, fine):
+    for p in scene.open_spots(i):
         ahead = _in_way(drawn, p)
         if ahead is not None and (ahead or mine):
             tries.append((len(ahead | mine), p, ahead | mine))
     tries.sort(key=lambda t: t[0])
     for _, p, ahead in tries[:_ROOM_TRIES]:
-        moves = _Moves(scene, drawn, rules, i, fine)
+        moves = _Moves(scene, drawn, rules, i)
         if moves.take(p, ahead, _ROOM_DEPTH):
             return
         moves.undo()
@@ -559,8 +554,8 @@ class _Moves:
     """Texts of drawn labels moved to make room for label i, and how to take
     that back. A moved label's marker stays that of a drawn label throughout."""
 
-    def __init__(self, scene: Scene, drawn: Drawn, rules: Rules, i: int, fine: bool) -> None:
-        self.scene, self.drawn, self.rules, self.i, self.fine = scene, drawn, rules, i, fine
+    def __init__(self, scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
+        self.scene, self.drawn, self.rules, self.i = scene, drawn, rules, i
         self.before: dict[int, tuple[Box, quillset.LayoutResult | None]] = {}
         self.lifted: set[int] = set()
 
@@ -624,7 +619,7 @@ class _Moves:
         drawn, old = self.drawn, self.before[j][0]
         texts, markers, lines = drawn.text_index, drawn.shown_markers, drawn.line_index
         taken = []
-        for s in self.scene.open_spots(j, self.fine):
+        for s in self.scene.open_spots(j):
             if s == old:
                 continue
             if texts.hit(s):

@@ -302,27 +302,26 @@ class Scene:
         map-makers try (see spot_array)."""
         return [(a, b, c, d) for a, b, c, d in self.spot_array([i])[0].tolist()]
 
-    def open_spots(self, i: int, fine: bool) -> list[Box]:
-        """Label i's spots (finer where `fine`, for a label of the first
-        FINE_RANKS) that lie on the canvas, clear of the obstacles and of the
-        markers of more important points: where only what is drawn may keep its
-        text."""
-        found = self._open_spots.get((i, fine))
+    def open_spots(self, i: int) -> list[Box]:
+        """Label i's spots (finer for a label of the first FINE_RANKS) that lie
+        on the canvas, clear of the obstacles and of the markers of more
+        important points: where only what is drawn may keep its text."""
+        found = self._open_spots.get(i)
         if found is None:
-            spots = self.spot_array([i], fine=fine and self.rank[i] < FINE_RANKS)[0]
+            spots = self.spot_array([i], fine=self.rank[i] < FINE_RANKS)[0]
             m = self.ranked_markers(0, self.rank[i] + 1)
             x0, y0 = spots[:, 0:1] - EPS, spots[:, 1:2] - EPS
             x1, y1 = spots[:, 2:3] + EPS, spots[:, 3:4] + EPS
             hit = ((m[:, 2] > x0) & (x1 > m[:, 0]) & (m[:, 3] > y0) & (y1 > m[:, 1])).any(axis=1)
             w, h = self.width, self.height
-            found = self._open_spots[(i, fine)] = [
+            found = self._open_spots[i] = [
                 s for s in (tuple(row) for row in spots[~hit].tolist())
                 if inside(s, w, h) and not self.is_blocked(s)
             ]  # fmt: skip
         return found
 
     @functools.cached_property
-    def _open_spots(self) -> dict[tuple[int, bool], list[Box]]:
+    def _open_spots(self) -> dict[int, list[Box]]:
         return {}
 
     def extents(self, labels: Sequence[int]) -> tuple[Floats, Floats]:
