@@ -26,7 +26,9 @@ SIZES = [(6.0, 4.5), (8.0, 6.0), (12.0, 8.0)]
 FONTS = [(8, 4.0), (10, 9.0)]
 
 
-def labelled(continent: str, size: tuple[float, float], font: int, dot: float, leaders: bool):
+def labelled(
+    continent: str, size: tuple[float, float], font: int, dot: float, leaders: bool
+) -> tuple[int, int, int]:
     """(of the top 10, of the top 50, in all) drawn."""
     _, lon, lat = MAP_BOXES[continent]
     c = cities()
@@ -59,7 +61,8 @@ def main() -> None:
                 for k, cell in enumerate(cells):
                     totals[k] += cell[1]
                 row = " | ".join(", ".join(map(str, cell)) for cell in cells)
-                print(f"| {MAP_BOXES[continent][0]} | {size[0]:g} x {size[1]:g} | {font} | {row} |", flush=True)
+                where = f"{MAP_BOXES[continent][0]} | {size[0]:g} x {size[1]:g} | {font}"
+                print(f"| {where} | {row} |", flush=True)
     print(f"\nOf the top 50, in all: {totals[0]} without leaders, {totals[1]} with.")
 
 
