@@ -11,6 +11,7 @@ forward through their transform into the axes' canvas, and runs place_readable.
 from __future__ import annotations
 
 import copy
+import weakref
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import Any
@@ -179,15 +180,19 @@ class PointLabels(Artist):
 
     def _geometry(self, renderer: RendererBase) -> tuple[Any, ...]:
         ax = self._ax
-        children = tuple(id(a) for a in ax.get_children() if a is not self)
+        # Artists by weak reference, not by id: an artist removed and another
+        # added in its place often gets the freed id, and the key would not see
+        # the change; a dead reference equals no other.
+        ref = weakref.ref
+        children = tuple(ref(a) for a in ax.get_children() if a is not self)
         # Twins and axes laid over these, and the figure's own artists over them.
         over = tuple(
-            (id(other), whole, tuple(float(f"{v:.12g}") for v in other.viewLim.bounds),
+            (ref(other), whole, tuple(float(f"{v:.12g}") for v in other.viewLim.bounds),
              tuple(round(v, 2) for v in other.bbox.bounds),
-             () if whole else tuple(id(a) for a in other.get_children()))
+             () if whole else tuple(ref(a) for a in other.get_children()))
             for other, whole in axes_over(ax)
         )  # fmt: skip
-        figure = tuple(id(a) for a in figure_artists(ax, reaching=False))
+        figure = tuple(ref(a) for a in figure_artists(ax, reaching=False))
         # Rounded: a layout engine lays the axes out anew at every draw, and its
         # floats may differ in the last digits from one draw to the next.
         return (

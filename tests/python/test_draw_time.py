@@ -3,6 +3,7 @@ of geometry (limits, size, dpi, layout, renderer), never for a draw with nothing
 changed, and never once frozen. Each draw is checked as it happens, with the
 renderer that draws it (a draw_event), against the figure as then laid out."""
 
+import gc
 import io
 
 import matplotlib
@@ -115,6 +116,30 @@ def test_drawing_again_with_nothing_changed_places_nothing(change):
     for _ in range(3):
         CHANGES[change](fig, ax)
     assert result.artist.placements == placed
+
+
+def crossed(fig, line, texts):
+    """Whether the straight line passes through one of the texts."""
+    r = fig.canvas.get_renderer()
+    ends = line.get_transform().transform(line.get_xydata())
+    along = ends[0] + np.linspace(0, 1, 500)[:, None] * (ends[1] - ends[0])
+    boxes = np.reshape([t.get_window_extent(r).extents for t in texts], (-1, 4))
+    inside = (along[:, None, :] > boxes[None, :, :2]) & (along[:, None, :] < boxes[None, :, 2:])
+    return bool(inside.all(axis=2).any())
+
+
+def test_an_artist_put_where_a_removed_one_was_places_the_labels_again():
+    # A new line mostly gets the memory, and so the id, of one just removed
+    # that nothing holds any more.
+    fig, ax, x, y, priority, dots, result = cloud()
+    ax.plot([-3, 3], [-2, 2], "k-")
+    fig.canvas.draw()
+    for end in (2.0, -2.0, 2.0):
+        ax.lines[0].remove()
+        gc.collect()
+        ax.plot([-3, 3], [end, -end], "k-")
+        fig.canvas.draw()
+        assert not crossed(fig, ax.lines[0], result.texts), end
 
 
 def test_zooming_in_shows_more_labels_by_priority_and_none_outside_the_view():
