@@ -25,9 +25,12 @@ try:
     from matplotlib.axes import Axes
     from matplotlib.backend_bases import RendererBase
     from matplotlib.backends.backend_agg import RendererAgg
+    from matplotlib.collections import Collection
     from matplotlib.figure import Figure
     from matplotlib.font_manager import FontProperties
+    from matplotlib.legend import Legend
     from matplotlib.lines import Line2D
+    from matplotlib.patches import Polygon, Rectangle
     from matplotlib.text import Text
     from matplotlib.transforms import (
         Affine2D,
@@ -180,19 +183,16 @@ class PointLabels(Artist):
 
     def _geometry(self, renderer: RendererBase) -> tuple[Any, ...]:
         ax = self._ax
-        # Artists by weak reference, not by id: an artist removed and another
-        # added in its place often gets the freed id, and the key would not see
-        # the change; a dead reference equals no other.
-        ref = weakref.ref
-        children = tuple(ref(a) for a in ax.get_children() if a is not self)
+        children = tuple(_state(a) for a in ax.get_children() if a is not self)
         # Twins and axes laid over these, and the figure's own artists over them.
         over = tuple(
-            (ref(other), whole, tuple(float(f"{v:.12g}") for v in other.viewLim.bounds),
+            (weakref.ref(other), whole,
+             tuple(float(f"{v:.12g}") for v in other.viewLim.bounds),
              tuple(round(v, 2) for v in other.bbox.bounds),
-             () if whole else tuple(ref(a) for a in other.get_children()))
+             () if whole else tuple(_state(a) for a in other.get_children()))
             for other, whole in axes_over(ax)
         )  # fmt: skip
-        figure = tuple(ref(a) for a in figure_artists(ax, reaching=False))
+        figure = tuple(_state(a) for a in figure_artists(ax, reaching=False))
         # Rounded: a layout engine lays the axes out anew at every draw, and its
         # floats may differ in the last digits from one draw to the next.
         return (
@@ -491,6 +491,48 @@ def _segment_boxes(line: Line2D, frame: Bbox) -> list[Box]:
             y = frame.y1 - (y0 + (y1 - y0) * k / steps)
             boxes.append((x - 1.0, y - 1.0, x + 1.0, y + 1.0))
     return boxes
+
+
+class _Same:
+    """Equal to another only for the very same object, which it keeps alive so
+    that no other object takes its id meanwhile."""
+
+    __slots__ = ("obj",)
+
+    def __init__(self, obj: object) -> None:
+        self.obj = obj
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, _Same) and other.obj is self.obj
+
+    __hash__ = None  # type: ignore[assignment]
+
+
+def _state(artist: Artist) -> tuple[Any, ...]:
+    """What a draw's key holds of an artist: the artist by weak reference (an
+    artist removed and another added in its place often gets the freed id; a
+    dead reference equals no other), whether it shows, and cheaply what moves
+    it: a line's data or a collection's offsets and sizes (the setters hold new
+    arrays), a text's words and place, a bar's box, a polygon's corners. Not
+    what an artist makes anew at each draw (a quiver's arrows, a fancy box's
+    path), which would place the labels again at every draw."""
+    a = artist
+    found: tuple[Any, ...] = (weakref.ref(a), a.get_visible())
+    if isinstance(a, Line2D):
+        return (*found, _Same(a.get_xdata(orig=True)), _Same(a.get_ydata(orig=True)))
+    if isinstance(a, Text):
+        xy = getattr(a, "xy", None)  # an annotation's point
+        return (*found, a.get_text(), a.get_position(), xy, a.get_fontsize(), a.get_rotation())
+    if isinstance(a, Rectangle):
+        return (*found, a.get_x(), a.get_y(), a.get_width(), a.get_height(), a.get_angle())
+    if isinstance(a, Polygon):
+        return (*found, _Same(a.get_xy()))
+    if isinstance(a, Collection):
+        # The arrays held: the getters make new ones where none is set.
+        return (*found, _Same(getattr(a, "_offsets", None)), _Same(getattr(a, "_sizes", None)))
+    if isinstance(a, Legend):
+        return (*found, getattr(a, "_loc", None), _Same(getattr(a, "_bbox_to_anchor", None)))
+    return found
 
 
 def _root(ax: Axes) -> Figure:

@@ -13,6 +13,7 @@ import pytest
 matplotlib.use("Agg")
 
 import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.patches import FancyArrowPatch, FancyBboxPatch  # noqa: E402
 from matplotlib.text import Text  # noqa: E402
 from test_whole_figure import SLACK, forbidden_markers, marker_boxes, overlaps, text_pairs  # noqa: E402
 
@@ -140,6 +141,60 @@ def test_an_artist_put_where_a_removed_one_was_places_the_labels_again():
         ax.plot([-3, 3], [end, -end], "k-")
         fig.canvas.draw()
         assert not crossed(fig, ax.lines[0], result.texts), end
+
+
+def test_artists_that_draw_themselves_anew_place_the_labels_once():
+    # Arrows, contours, stream lines, fancy boxes, a titled, constrained figure
+    # with a legend at its best place: made anew or moved at every draw, with
+    # nothing the user changed.
+    fig, ax, x, y, priority, dots, result = cloud(count=80)
+    g = np.linspace(-2, 2, 12)
+    gx, gy = np.meshgrid(g, g)
+    ax.quiver([-1, 0, 1], [1, 1, 1], [1, 0, -1], [0, 1, 0])
+    ax.contour(gx, gy, gx**2 - gy, levels=3)
+    ax.streamplot(g, g, -gy, gx, density=0.3)
+    ax.annotate("peak", (0.5, 0.5), xytext=(1, 1.5), arrowprops={"arrowstyle": "->"})
+    ax.add_patch(FancyBboxPatch((-1.8, -1.8), 0.5, 0.3, boxstyle="round,pad=0.1"))
+    ax.add_patch(FancyArrowPatch((-1, -1), (0, -1.5), arrowstyle="->", mutation_scale=15))
+    ax.plot([-2, 2], [-1, 1], label="line")
+    ax.set_title("A title")
+    ax.legend(loc="best")
+    fig.set_layout_engine("constrained")
+    fig.canvas.draw()  # places again: all that came after the call
+    placed = result.artist.placements
+    for _ in range(3):
+        fig.canvas.draw()
+    fig.savefig(io.BytesIO(), format="png")
+    assert result.artist.placements == placed
+
+
+MOVES = {
+    "line data": lambda line, note, bar, blob: line.set_ydata([2.0, -2.0]),
+    "line shown": lambda line, note, bar, blob: line.set_visible(True),
+    "text moved": lambda line, note, bar, blob: note.set_position((-0.6, 0.1)),
+    "bar taller": lambda line, note, bar, blob: bar.set_height(1.8),
+    "dots moved": lambda line, note, bar, blob: blob.set_offsets([[0.4, -0.3]]),
+}
+
+
+@pytest.mark.parametrize("move", MOVES)
+def test_an_artist_changed_after_the_call_places_the_labels_again_once(move):
+    fig, ax, x, y, priority, dots, result = cloud()
+    (line,) = ax.plot([-3, 3], [-2, 2], "k-", visible=move != "line shown")
+    note = ax.text(-2.8, 1.9, "A note", fontsize=14)
+    bar = ax.bar([2.2], [0.3], width=0.6, bottom=-2.4)[0]
+    blob = ax.scatter([-2.5], [-1.8], s=900)
+    fig.canvas.draw()
+    placed = result.artist.placements
+    MOVES[move](line, note, bar, blob)
+    fig.canvas.draw()
+    assert result.artist.placements == placed + 1
+    r = fig.canvas.get_renderer()
+    boxes = np.reshape([t.get_window_extent(r).extents for t in result.texts], (-1, 4))
+    others = [a.get_window_extent(r).extents for a in (note, bar, blob)]
+    assert not crossed(fig, line, result.texts) and not overlaps(boxes, others).any()
+    fig.canvas.draw()
+    assert result.artist.placements == placed + 1
 
 
 def test_zooming_in_shows_more_labels_by_priority_and_none_outside_the_view():
