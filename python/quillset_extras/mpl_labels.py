@@ -31,6 +31,7 @@ try:
     from matplotlib.legend import Legend
     from matplotlib.lines import Line2D
     from matplotlib.patches import Polygon, Rectangle
+    from matplotlib.spines import Spine
     from matplotlib.text import Text
     from matplotlib.transforms import (
         Affine2D,
@@ -513,7 +514,7 @@ def _state(artist: Artist) -> tuple[Any, ...]:
     artist removed and another added in its place often gets the freed id; a
     dead reference equals no other), whether it shows, and cheaply what moves
     it: a line's data or a collection's offsets and sizes (the setters hold new
-    arrays), a text's words and place, a bar's box, a polygon's corners. Not
+    arrays), a text's words and place, a bar's box, a polygon's corners, a spine's place. Not
     what an artist makes anew at each draw (a quiver's arrows, a fancy box's
     path), which would place the labels again at every draw."""
     a = artist
@@ -530,6 +531,8 @@ def _state(artist: Artist) -> tuple[Any, ...]:
     if isinstance(a, Collection):
         # The arrays held: the getters make new ones where none is set.
         return (*found, _Same(getattr(a, "_offsets", None)), _Same(getattr(a, "_sizes", None)))
+    if isinstance(a, Spine):  # asking its position sets one on polar axes
+        return (*found, getattr(a, "_position", None))
     if isinstance(a, Legend):
         return (*found, getattr(a, "_loc", None), _Same(getattr(a, "_bbox_to_anchor", None)))
     return found

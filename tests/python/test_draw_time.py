@@ -174,6 +174,7 @@ MOVES = {
     "text moved": lambda line, note, bar, blob: note.set_position((-0.6, 0.1)),
     "bar taller": lambda line, note, bar, blob: bar.set_height(1.8),
     "dots moved": lambda line, note, bar, blob: blob.set_offsets([[0.4, -0.3]]),
+    "spine at zero": lambda line, note, bar, blob: line.axes.spines.left.set_position("zero"),
 }
 
 
@@ -193,6 +194,9 @@ def test_an_artist_changed_after_the_call_places_the_labels_again_once(move):
     boxes = np.reshape([t.get_window_extent(r).extents for t in result.texts], (-1, 4))
     others = [a.get_window_extent(r).extents for a in (note, bar, blob)]
     assert not crossed(fig, line, result.texts) and not overlaps(boxes, others).any()
+    spine = ax.spines.left  # upright, across the whole frame
+    at = spine.get_transform().transform(spine.get_path().vertices)[0, 0]
+    assert not ((boxes[:, 0] < at) & (boxes[:, 2] > at)).any()
     fig.canvas.draw()
     assert result.artist.placements == placed + 1
 
