@@ -129,20 +129,6 @@ def crossed(fig, line, texts):
     return bool(inside.all(axis=2).any())
 
 
-def test_an_artist_put_where_a_removed_one_was_places_the_labels_again():
-    # A new line mostly gets the memory, and so the id, of one just removed
-    # that nothing holds any more.
-    fig, ax, x, y, priority, dots, result = cloud()
-    ax.plot([-3, 3], [-2, 2], "k-")
-    fig.canvas.draw()
-    for end in (2.0, -2.0, 2.0):
-        ax.lines[0].remove()
-        gc.collect()
-        ax.plot([-3, 3], [end, -end], "k-")
-        fig.canvas.draw()
-        assert not crossed(fig, ax.lines[0], result.texts), end
-
-
 def test_artists_that_draw_themselves_anew_place_the_labels_once():
     # Arrows, contours, stream lines, fancy boxes, a titled, constrained figure
     # with a legend at its best place: made anew or moved at every draw, with
@@ -169,36 +155,49 @@ def test_artists_that_draw_themselves_anew_place_the_labels_once():
 
 
 MOVES = {
-    "line data": lambda line, note, bar, blob: line.set_ydata([2.0, -2.0]),
-    "line shown": lambda line, note, bar, blob: line.set_visible(True),
-    "text moved": lambda line, note, bar, blob: note.set_position((-0.6, 0.1)),
-    "bar taller": lambda line, note, bar, blob: bar.set_height(1.8),
-    "dots moved": lambda line, note, bar, blob: blob.set_offsets([[0.4, -0.3]]),
-    "spine at zero": lambda line, note, bar, blob: line.axes.spines.left.set_position("zero"),
+    "line data": lambda ax: ax.lines[0].set_ydata([2.0, -2.0]),
+    "line shown": lambda ax: ax.lines[0].set_visible(True),
+    "text moved": lambda ax: ax.texts[0].set_position((-0.6, 0.1)),
+    "bar taller": lambda ax: ax.patches[0].set_height(1.8),
+    "dots moved": lambda ax: ax.collections[1].set_offsets([[0.4, -0.3]]),
+    "spine at zero": lambda ax: ax.spines.left.set_position("zero"),
 }
 
 
 @pytest.mark.parametrize("move", MOVES)
 def test_an_artist_changed_after_the_call_places_the_labels_again_once(move):
     fig, ax, x, y, priority, dots, result = cloud()
-    (line,) = ax.plot([-3, 3], [-2, 2], "k-", visible=move != "line shown")
-    note = ax.text(-2.8, 1.9, "A note", fontsize=14)
-    bar = ax.bar([2.2], [0.3], width=0.6, bottom=-2.4)[0]
-    blob = ax.scatter([-2.5], [-1.8], s=900)
+    ax.plot([-3, 3], [-2, 2], "k-", visible=move != "line shown")
+    ax.text(-2.8, 1.9, "A note", fontsize=14)
+    ax.bar([2.2], [0.3], width=0.6, bottom=-2.4)
+    ax.scatter([-2.5], [-1.8], s=900)
     fig.canvas.draw()
     placed = result.artist.placements
-    MOVES[move](line, note, bar, blob)
+    MOVES[move](ax)
     fig.canvas.draw()
     assert result.artist.placements == placed + 1
     r = fig.canvas.get_renderer()
     boxes = np.reshape([t.get_window_extent(r).extents for t in result.texts], (-1, 4))
-    others = [a.get_window_extent(r).extents for a in (note, bar, blob)]
-    assert not crossed(fig, line, result.texts) and not overlaps(boxes, others).any()
+    others = [a.get_window_extent(r).extents for a in (ax.texts[0], *ax.patches, ax.collections[1])]
+    assert not crossed(fig, ax.lines[0], result.texts) and not overlaps(boxes, others).any()
     spine = ax.spines.left  # upright, across the whole frame
     at = spine.get_transform().transform(spine.get_path().vertices)[0, 0]
     assert not ((boxes[:, 0] < at) & (boxes[:, 2] > at)).any()
     fig.canvas.draw()
     assert result.artist.placements == placed + 1
+
+
+def test_a_line_put_where_a_removed_one_was_places_the_labels_again():
+    # The new line mostly gets the memory, and so the id, of one just removed.
+    fig, ax, x, y, priority, dots, result = cloud()
+    ax.plot([-3, 3], [-2, 2], "k-")
+    fig.canvas.draw()
+    for end in (2.0, -2.0, 2.0):
+        ax.lines[0].remove()
+        gc.collect()
+        ax.plot([-3, 3], [end, -end], "k-")
+        fig.canvas.draw()
+        assert not crossed(fig, ax.lines[0], result.texts), end
 
 
 def test_zooming_in_shows_more_labels_by_priority_and_none_outside_the_view():
