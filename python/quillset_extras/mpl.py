@@ -190,8 +190,10 @@ def label_points(
 
     The labels are placed when the figure is drawn, with the renderer that draws
     it, and placed again whenever a draw finds other limits, another size or
-    place of the axes, another dpi or renderer: points outside the view get no
-    label, and zooming in shows more labels by the same priority. The call places
+    place of the axes, another dpi or renderer, or an artist added, removed or
+    changed since (a line's data, a text's place, a bar's height): points
+    outside the view get no label, and zooming in shows more labels by the same
+    priority. The call places
     them once already, so that the result is filled at once.
 
     Parameters
