@@ -193,8 +193,8 @@ def label_points(
     place of the axes, another dpi or renderer, or an artist added, removed or
     changed since (a line's data, a text's place, a bar's height): points
     outside the view get no label, and zooming in shows more labels by the same
-    priority. The call places
-    them once already, so that the result is filled at once.
+    priority. The call places them once already, so that the result is filled
+    at once.
 
     Parameters
     ----------

@@ -514,9 +514,10 @@ def _state(artist: Artist) -> tuple[Any, ...]:
     artist removed and another added in its place often gets the freed id; a
     dead reference equals no other), whether it shows, and cheaply what moves
     it: a line's data or a collection's offsets and sizes (the setters hold new
-    arrays), a text's words and place, a bar's box, a polygon's corners, a spine's place. Not
-    what an artist makes anew at each draw (a quiver's arrows, a fancy box's
-    path), which would place the labels again at every draw."""
+    arrays), a text's words and place, a bar's box, a polygon's corners, a
+    spine's or a legend's place. Not what an artist makes anew at each draw (a
+    quiver's arrows, a fancy box's path), which would place the labels again at
+    every draw."""
     a = artist
     found: tuple[Any, ...] = (weakref.ref(a), a.get_visible())
     if isinstance(a, Line2D):
