@@ -185,8 +185,9 @@ def label_points(
     drawn; it may cover the markers of less important points, whose labels then
     stay hidden, and it gets a thin halo so that it reads over them. So the most
     important labels are drawn even in dense clouds of points. Where the texts of
-    labels drawn before keep one of the most important labels out, they move to
-    another place beside their own point, when they find one, to make room.
+    labels drawn before keep one of the most important labels (on charts of up
+    to 500 points, any label) out, they move to another place beside their own
+    point, when they find one, to make room.
 
     The labels are placed when the figure is drawn, with the renderer that draws
     it, and placed again whenever a draw finds other limits, another size or

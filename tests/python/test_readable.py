@@ -780,12 +780,19 @@ def city_like(seed, count=1500, width=500.0, height=350.0):
 
 
 @pytest.mark.parametrize("leaders", [False, True])
-def test_drawn_texts_move_aside_for_more_of_the_most_important_labels(leaders, monkeypatch):
+@pytest.mark.parametrize(
+    "count, switch, top",
+    [(1500, "_MAKE_ROOM", 50), (400, "_MAKE_ROOM_ALL", None)],
+    ids=["map: the most important", "chart: every label"],
+)
+def test_drawn_texts_move_aside_for_more_labels(leaders, count, switch, top, monkeypatch):
     import quillset_extras.readable as readable
 
-    def top50(moves, seed):
-        monkeypatch.setattr(readable, "_MAKE_ROOM", 80 if moves else 0)
-        points, texts, priority = city_like(seed)
+    on = getattr(readable, switch)
+
+    def drawn(moves, seed):
+        monkeypatch.setattr(readable, switch, on if moves else 0)
+        points, texts, priority = city_like(seed, count)
         placed = place_readable(
             500, 350, points, texts, fixed_advance(), 9, radius=1.5, overlap="hide",
             priority=priority, leaders=leaders,
@@ -798,11 +805,11 @@ def test_drawn_texts_move_aside_for_more_of_the_most_important_labels(leaders, m
             x, y = points[i]
             b = placed.boxes[i]
             assert b is not None and max(b[0] - x, x - b[2], b[1] - y, y - b[3]) < 8.0
-        ranked = sorted(range(len(points)), key=lambda i: -priority[i])[:50]
+        ranked = sorted(range(len(points)), key=lambda i: -priority[i])[:top]
         return len(set(ranked) & set(placed.shown))
 
-    before = [top50(False, seed) for seed in range(4)]
-    after = [top50(True, seed) for seed in range(4)]
+    before = [drawn(False, seed) for seed in range(4)]
+    after = [drawn(True, seed) for seed in range(4)]
     assert sum(after) > sum(before), (before, after)
 
 
