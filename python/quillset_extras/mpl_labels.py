@@ -30,7 +30,8 @@ try:
     from matplotlib.font_manager import FontProperties
     from matplotlib.legend import Legend
     from matplotlib.lines import Line2D
-    from matplotlib.patches import Polygon, Rectangle
+    from matplotlib.patches import Ellipse, PathPatch, Polygon, Rectangle, Wedge
+    from matplotlib.quiver import Barbs, Quiver
     from matplotlib.spines import Spine
     from matplotlib.text import Text
     from matplotlib.transforms import (
@@ -513,8 +514,9 @@ def _state(artist: Artist) -> tuple[Any, ...]:
     """What a draw's key holds of an artist: the artist by weak reference (an
     artist removed and another added in its place often gets the freed id; a
     dead reference equals no other), whether it shows, and cheaply what moves
-    it: a line's data or a collection's offsets and sizes (the setters hold new
-    arrays), a text's words and place, a bar's box, a polygon's corners, a
+    it: a line's data or a collection's offsets, sizes and paths (the setters
+    hold new arrays), a text's words and place, a bar's box, a polygon's
+    corners, a circle's, an ellipse's or a wedge's shape, a patch's path, a
     spine's or a legend's place. Not what an artist makes anew at each draw (a
     quiver's arrows, a fancy box's path), which would place the labels again at
     every draw."""
@@ -529,9 +531,21 @@ def _state(artist: Artist) -> tuple[Any, ...]:
         return (*found, a.get_x(), a.get_y(), a.get_width(), a.get_height(), a.get_angle())
     if isinstance(a, Polygon):
         return (*found, _Same(a.get_xy()))
+    if isinstance(a, Ellipse):  # and Circle
+        shape = (*a.get_center(), a.get_width(), a.get_height(), a.get_angle())
+        return (*found, *(float(v) for v in shape))
+    if isinstance(a, Wedge):
+        shape = (*a.center, a.r, a.theta1, a.theta2, a.width or 0.0)
+        return (*found, *(float(v) for v in shape))
+    if isinstance(a, PathPatch):
+        return (*found, _Same(a.get_path()))
     if isinstance(a, Collection):
         # The arrays held: the getters make new ones where none is set.
-        return (*found, _Same(getattr(a, "_offsets", None)), _Same(getattr(a, "_sizes", None)))
+        paths = None if isinstance(a, (Quiver, Barbs)) else getattr(a, "_paths", None)
+        return (
+            *found, _Same(getattr(a, "_offsets", None)), _Same(getattr(a, "_sizes", None)),
+            _Same(paths),
+        )  # fmt: skip
     if isinstance(a, Spine):  # asking its position sets one on polar axes
         return (*found, getattr(a, "_position", None))
     if isinstance(a, Legend):

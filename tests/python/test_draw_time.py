@@ -13,7 +13,7 @@ import pytest
 matplotlib.use("Agg")
 
 import matplotlib.pyplot as plt  # noqa: E402
-from matplotlib.patches import FancyArrowPatch, FancyBboxPatch  # noqa: E402
+from matplotlib.patches import Circle, FancyArrowPatch, FancyBboxPatch  # noqa: E402
 from matplotlib.text import Text  # noqa: E402
 from test_whole_figure import SLACK, forbidden_markers, marker_boxes, overlaps, text_pairs  # noqa: E402
 
@@ -137,6 +137,9 @@ def test_artists_that_draw_themselves_anew_place_the_labels_once():
     g = np.linspace(-2, 2, 12)
     gx, gy = np.meshgrid(g, g)
     ax.quiver([-1, 0, 1], [1, 1, 1], [1, 0, -1], [0, 1, 0])
+    ax.barbs([-1.5], [-0.5], [10], [5])
+    ax.pcolormesh(g[:4], g[-4:], gx[:3, :3], alpha=0.2)
+    ax.hexbin(x[:20], y[:20], gridsize=4, alpha=0.2)
     ax.contour(gx, gy, gx**2 - gy, levels=3)
     ax.streamplot(g, g, -gy, gx, density=0.3)
     ax.annotate("peak", (0.5, 0.5), xytext=(1, 1.5), arrowprops={"arrowstyle": "->"})
@@ -161,6 +164,8 @@ MOVES = {
     "bar taller": lambda ax: ax.patches[0].set_height(1.8),
     "dots moved": lambda ax: ax.collections[1].set_offsets([[0.4, -0.3]]),
     "spine at zero": lambda ax: ax.spines.left.set_position("zero"),
+    "circle moved": lambda ax: ax.patches[1].set_center((0.3, 0.2)),
+    "segments moved": lambda ax: ax.collections[2].set_segments([[(0.1, -1.0), (0.1, 1.0)]]),
 }
 
 
@@ -171,6 +176,8 @@ def test_an_artist_changed_after_the_call_places_the_labels_again_once(move):
     ax.text(-2.8, 1.9, "A note", fontsize=14)
     ax.bar([2.2], [0.3], width=0.6, bottom=-2.4)
     ax.scatter([-2.5], [-1.8], s=900)
+    ax.add_patch(Circle((2.4, 1.8), 0.2))
+    ax.vlines([2.6], -2.4, -2.1)
     fig.canvas.draw()
     placed = result.artist.placements
     MOVES[move](ax)
@@ -178,7 +185,9 @@ def test_an_artist_changed_after_the_call_places_the_labels_again_once(move):
     assert result.artist.placements == placed + 1
     r = fig.canvas.get_renderer()
     boxes = np.reshape([t.get_window_extent(r).extents for t in result.texts], (-1, 4))
-    others = [a.get_window_extent(r).extents for a in (ax.texts[0], *ax.patches, ax.collections[1])]
+    others = [
+        a.get_window_extent(r).extents for a in (ax.texts[0], *ax.patches, *ax.collections[1:])
+    ]
     assert not crossed(fig, ax.lines[0], result.texts) and not overlaps(boxes, others).any()
     spine = ax.spines.left  # upright, across the whole frame
     at = spine.get_transform().transform(spine.get_path().vertices)[0, 0]
