@@ -532,10 +532,10 @@ def _state(artist: Artist) -> tuple[Any, ...]:
     if isinstance(a, Polygon):
         return (*found, _Same(a.get_xy()))
     if isinstance(a, Ellipse):  # and Circle
-        shape = (*a.get_center(), a.get_width(), a.get_height(), a.get_angle())
+        shape = (*np.ravel(a.get_center()), a.get_width(), a.get_height(), a.get_angle())
         return (*found, *(float(v) for v in shape))
     if isinstance(a, Wedge):
-        shape = (*a.center, a.r, a.theta1, a.theta2, a.width or 0.0)
+        shape = (*np.ravel(a.center), a.r, a.theta1, a.theta2, a.width or 0.0)
         return (*found, *(float(v) for v in shape))
     if isinstance(a, PathPatch):
         return (*found, _Same(a.get_path()))
