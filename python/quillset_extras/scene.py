@@ -540,6 +540,8 @@ class Drawn:
         self.shown_markers = BoxIndex[Box](self.cell)
         self.owners: dict[Box, list[int]] = {}
         """the labels drawn at each drawn text's box"""
+        self.places: dict[Box, list[int]] = {}
+        """where each drawn text's box is in `texts`, first first"""
 
     @classmethod
     def empty(cls, scene: Scene) -> Drawn:
@@ -590,7 +592,10 @@ class Drawn:
         box = self.boxes[i]
         assert box is not None and i not in self.leader_lines
         # In place, a box that covers nothing: what came after keeps its index.
-        self.texts[self.texts.index(box)] = _NOWHERE
+        places = self.places[box]
+        self.texts[places.pop(0)] = _NOWHERE
+        if not places:
+            del self.places[box]
         self.text_index.remove(apart(box, self.gap))
         self.ink_index.remove(box)
         owners = self.owners[box]
@@ -604,6 +609,7 @@ class Drawn:
         self._add_text(i, box)
 
     def _add_text(self, i: int, box: Box) -> None:
+        self.places.setdefault(box, []).append(len(self.texts))
         self.texts.append(box)
         self.text_index.add(apart(box, self.gap))
         self.ink_index.add(box)
