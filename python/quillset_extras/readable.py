@@ -529,12 +529,32 @@ def place_beside(
 def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
     """Draws label i beside its point where only drawn texts stand in its way (or
     cover its marker), once those have moved to other places of theirs where the
-    rules allow, making room in turn for one more."""
-    if drawn.line_index.cross(scene.markers[i]):
+    rules allow, making room in turn for one more.
+
+    What it tries depends only on the label's marker, its open spots and what is
+    drawn: a label that asks as one that found no room, with nothing drawn or
+    taken back since, finds none either. So points at one place (hundreds, in
+    data of few distinct values) are answered at once."""
+    asked = (scene.markers[i], *scene.open_spots(i))
+    if drawn.no_room_at != drawn.version:
+        drawn.no_room.clear()
+    elif asked in drawn.no_room:
+        if drawn.no_room[asked]:  # as the moves' undo leaves it
+            drawn.boxes[i] = drawn.results[i] = drawn.sizes[i] = None
         return
+    moved = _make_room(scene, drawn, rules, i)
+    if i not in drawn.shown:
+        drawn.no_room[asked] = moved
+        drawn.no_room_at = drawn.version
+
+
+def _make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> bool:
+    """make_room's work; returns whether it moved texts (and took them back)."""
+    if drawn.line_index.cross(scene.markers[i]):
+        return False
     mine = drawn.inked_by(scene.markers[i])
     if any(j in drawn.leader_lines for j in mine):
-        return
+        return False
     tries = []
     for p in scene.open_spots(i):
         ahead = _in_way(drawn, p)
@@ -544,8 +564,9 @@ def make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> None:
     for _, p, ahead in tries[:_ROOM_TRIES]:
         moves = _Moves(scene, drawn, rules, i)
         if moves.take(p, ahead, _ROOM_DEPTH):
-            return
+            return True
         moves.undo()
+    return bool(tries)
 
 
 def _in_way(drawn: Drawn, p: Box) -> set[int] | None:

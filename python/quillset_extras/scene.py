@@ -542,6 +542,12 @@ class Drawn:
         """the labels drawn at each drawn text's box"""
         self.places: dict[Box, list[int]] = {}
         """where each drawn text's box is in `texts`, first first"""
+        self.version = 0
+        """how many times a text or marker was drawn or taken back"""
+        self.no_room: dict[tuple[Box, ...], bool] = {}
+        """make_room's failures since the last change (see make_room)"""
+        self.no_room_at = -1
+        """the version that no_room holds for"""
 
     @classmethod
     def empty(cls, scene: Scene) -> Drawn:
@@ -573,6 +579,7 @@ class Drawn:
     def show(self, i: int, marker: Box, line: Segment | None = None) -> None:
         box = self.boxes[i]
         assert box is not None
+        self.version += 1
         self._add_text(i, box)
         self.shown_markers.add(marker)
         self.shown.add(i)
@@ -583,6 +590,7 @@ class Drawn:
     def unshow(self, i: int, marker: Box) -> None:
         """Takes back label i, drawn without a leader line."""
         self.lift(i)
+        self.version += 1
         self.shown_markers.remove(marker)
         self.shown.remove(i)
 
@@ -591,6 +599,7 @@ class Drawn:
         while: its marker stays that of a drawn label."""
         box = self.boxes[i]
         assert box is not None and i not in self.leader_lines
+        self.version += 1
         # In place, a box that covers nothing: what came after keeps its index.
         places = self.places[box]
         self.texts[places.pop(0)] = _NOWHERE
@@ -606,6 +615,7 @@ class Drawn:
     def put(self, i: int, box: Box, size: int) -> None:
         """Draws the text of label i, lifted, at `box`."""
         self.place_at(i, box, size)
+        self.version += 1
         self._add_text(i, box)
 
     def _add_text(self, i: int, box: Box) -> None:

@@ -813,6 +813,40 @@ def test_drawn_texts_move_aside_for_more_labels(leaders, count, switch, top, mon
     assert sum(after) > sum(before), (before, after)
 
 
+@pytest.mark.parametrize("leaders", [False, True])
+def test_labels_that_ask_alike_for_room_get_one_answer(leaders, monkeypatch):
+    # Points at a few places: most labels ask for room just as one before them.
+    import quillset_extras.readable as readable
+
+    rng = random.Random(5)
+    sites = [(rng.uniform(0, 300), rng.uniform(0, 200)) for _ in range(8)]
+    points = [rng.choice(sites) for _ in range(300)]
+    priority = [float(rng.randint(0, 3)) for _ in points]
+    asked = []
+    work = readable._make_room
+    monkeypatch.setattr(readable, "_make_room", lambda *a: asked.append(a[3]) or work(*a))
+
+    def placed():
+        p = place_readable(
+            300, 200, points, [f"T{k % 5}" for k in range(300)], fixed_advance(), 10,
+            radius=2.0, overlap="hide", priority=priority, leaders=leaders,
+        )  # fmt: skip
+        return p.shown, [p.boxes[i] for i in p.shown], p.leader_lines, len(asked)
+
+    *answered, once = placed()
+    remember = readable.make_room
+
+    def forgetful(scene, drawn, rules, i):
+        drawn.no_room_at = -1
+        remember(scene, drawn, rules, i)
+
+    asked.clear()
+    monkeypatch.setattr(readable, "make_room", forgetful)
+    *worked_out, every = placed()
+    assert answered == worked_out
+    assert once * 3 < every, (once, every)
+
+
 @pytest.mark.parametrize("seed", range(2, 7))
 def test_leaders_draw_as_many_of_the_most_important_labels_as_hide(seed):
     # Leader lines only add to what finds room beside its point (seeds 2, 4,
