@@ -162,9 +162,9 @@ def place_readable(
     important labels are drawn even in dense clouds of points. Where drawn texts
     keep one of the most important labels (on charts of up to 500 points, any
     label) from its point, they move to another place beside their own point,
-    if they find one, to make room. Labels without
-    room beside their point are not sent to the engine at all, so dense data
-    costs little, and the engine weighs covering anything above shrinking.
+    if they find one, to make room. Labels without room beside their point are
+    not sent to the engine at all, so dense data costs little, and the engine
+    weighs covering anything above shrinking.
 
     With `leaders`, each tier's labels without room beside their point look for
     room farther away, on rings about the point out to `max_distance`, nearest

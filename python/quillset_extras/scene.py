@@ -543,7 +543,8 @@ class Drawn:
         self.places: dict[Box, list[int]] = {}
         """where each drawn text's box is in `texts`, first first"""
         self.version = 0
-        """how many times a text or marker was drawn or taken back"""
+        """how many times a text was drawn or taken back (with it, what is drawn
+        changes)"""
         self.no_room: dict[tuple[Box, ...], bool] = {}
         """make_room's failures since the last change (see make_room)"""
         self.no_room_at = -1
@@ -579,7 +580,6 @@ class Drawn:
     def show(self, i: int, marker: Box, line: Segment | None = None) -> None:
         box = self.boxes[i]
         assert box is not None
-        self.version += 1
         self._add_text(i, box)
         self.shown_markers.add(marker)
         self.shown.add(i)
@@ -590,7 +590,6 @@ class Drawn:
     def unshow(self, i: int, marker: Box) -> None:
         """Takes back label i, drawn without a leader line."""
         self.lift(i)
-        self.version += 1
         self.shown_markers.remove(marker)
         self.shown.remove(i)
 
@@ -615,10 +614,10 @@ class Drawn:
     def put(self, i: int, box: Box, size: int) -> None:
         """Draws the text of label i, lifted, at `box`."""
         self.place_at(i, box, size)
-        self.version += 1
         self._add_text(i, box)
 
     def _add_text(self, i: int, box: Box) -> None:
+        self.version += 1
         self.places.setdefault(box, []).append(len(self.texts))
         self.texts.append(box)
         self.text_index.add(apart(box, self.gap))
