@@ -26,6 +26,7 @@ __all__ = [
     "overlaps",
     "overlaps_strictly",
     "segments_cross",
+    "widened",
 ]
 
 Box = tuple[float, float, float, float]
@@ -91,6 +92,11 @@ def bounds(line: Segment) -> Box:
 def inside(box: Box, width: float, height: float) -> bool:
     """Whether the box lies wholly on a `width` x `height` canvas."""
     return box[0] >= 0.0 and box[1] >= 0.0 and box[2] <= width and box[3] <= height
+
+
+def widened(box: Boxlike, margin: float) -> Box:
+    """The box (its four edges) grown by `margin` on every side."""
+    return (box[0] - margin, box[1] - margin, box[2] + margin, box[3] + margin)
 
 
 def apart(box: Box, gap: float) -> Box:
@@ -256,6 +262,15 @@ class LineIndex:
         extent = bounds(line)
         self.index.add(extent)
         self.lines.setdefault(extent, []).append(line)
+
+    def remove(self, line: Segment) -> None:
+        """Removes one segment equal to `line`, which was added."""
+        extent = bounds(line)
+        self.index.remove(extent)
+        lines = self.lines[extent]
+        lines.remove(line)
+        if not lines:
+            del self.lines[extent]
 
     def cross(self, box: Box) -> bool:
         """Whether a segment passes through the box."""

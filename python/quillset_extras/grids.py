@@ -19,7 +19,7 @@ try:
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.grids", "pillow") from None
 
-from .geometry import EPS, Box, BoxIndex, Segment, bounds, crosses
+from .geometry import EPS, Box, BoxIndex, Segment, bounds, crosses, widened
 
 Floats = NDArray[np.float64]
 Ints = NDArray[np.int64]
@@ -214,9 +214,15 @@ class MarkerIndex(BoxIndex[RankedBox]):
                 if b[4] <= rank and b[2] > x0 and x1 > b[0] and b[3] > y0 and y1 > b[1]
             )
 
-    def crossed_ranked(self, line: Segment, rank: int) -> bool:
-        """Whether the line passes over a marker of rank below `rank`."""
-        return any(b[4] < rank and crosses(line, b) for b in self.near(bounds(line)))
+    def crossed_ranked(self, line: Segment, rank: int, margin: float = 0.0) -> bool:
+        """Whether the line passes over a marker of rank below `rank`, or within
+        `margin` of one."""
+        if not margin:
+            return any(b[4] < rank and crosses(line, b) for b in self.near(bounds(line)))
+        return any(
+            b[4] < rank and crosses(line, widened(b, margin))
+            for b in self.near(widened(bounds(line), margin))
+        )
 
 
 # The most squares of a Coverage grid.

@@ -24,6 +24,7 @@ except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.leaders", "pillow") from None
 
 from .choose import Rules
+from .engine_round import anchor_rooms
 from .geometry import Box, BoxIndex, LineIndex, apart, leader_line
 from .grids import Bools, Coverage, crossing_pairs
 from .scene import Drawn, Scene, solve_round
@@ -281,6 +282,24 @@ class LeaderSearch:
                 break
             self.round(drawn, rules, chosen, anchors)
             waiting = [i for i in chosen if i not in drawn.shown]
+
+    def rooms_of(self, i: int) -> Floats:
+        """Label i's text at its own size in the rooms of the search (in its order)
+        that lie on the canvas and within reach, whatever takes them: rows of
+        boxes."""
+        scene, rings = self.scene, self.rings
+        x, y = scene.points[i]
+        m = scene.measure(scene.texts[i], scene.sizes[i])
+        unit = (-1.0, -1.0, 1.0, 1.0)
+        h = m.height + m.baseline
+        rooms = np.array(anchor_rooms(unit, m.width, h, scene.pad_x, scene.pad_y))[rings.side]
+        r = half_size(scene.markers[i]) + rings.distance
+        ax, ay = np.rint(x + rings.ux * r), np.rint(y + rings.uy * r)
+        x0, y0, x1, y1 = ax + rooms[:, 0], ay + rooms[:, 1], ax + rooms[:, 2], ay + rooms[:, 3]
+        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= self.longest(i)
+        on = (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
+        found: Floats = np.column_stack((x0, y0, x1, y1))[on]
+        return found
 
     def longest(self, i: int) -> float:
         """How long label i's leader line may be."""

@@ -220,7 +220,8 @@ def label_points(
         With "hide": labels without room beside their point may sit farther away,
         joined to it by a thin line that crosses no other leader line or text, no
         marker the text could not cover, and no legend, bar or other boxed
-        artist; it may cross drawn lines and filled areas.
+        artist; it may cross drawn lines and filled areas. A text in the way of
+        one of the most important labels' lines moves aside, as above.
     max_distance : float or None, default: None
         How far, in points, a label with a leader line may sit from its marker;
         by default a few line heights, at most a share of the axes' longer side.

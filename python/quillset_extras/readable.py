@@ -33,8 +33,8 @@ from .engine_round import (
     config_copy,
     text_box,
 )
-from .geometry import Box, BoxIndex, Segment, apart, inside, leader_line
-from .grids import Coverage, mask_boxes
+from .geometry import EPS, Box, BoxIndex, Segment, apart, inside, leader_line
+from .grids import Coverage, crossing_pairs, mask_boxes
 from .leaders import LeaderSearch, default_reach
 from .measure import Measurer, Memoized
 from .quality import Readability, readability
@@ -74,6 +74,11 @@ _MAKE_ROOM = FINE_RANKS
 _MAKE_ROOM_ALL = 500
 _ROOM_TRIES = 2
 _ROOM_DEPTH = 2
+# With leaders, each of those labels still without a place then tries up to this
+# many rooms away from its point, in the search's order, where a single drawn
+# text is in the way and moves aside (on maps, 2 tries labelled fewer of the 50
+# most important).
+_LEAD_TRIES = 10
 # Up to this many labels, "allow" moves overlapping texts to free places.
 _ALLOW_MOVES = 20000
 # Labels per engine round of overlap="allow" without a config.
@@ -172,7 +177,10 @@ def place_readable(
     that crosses no drawn text, no other leader line, none of `obstacles` and no
     marker that the text could not cover (it may cross the pixels of `mask`, as
     a map's leaders cross roads); an engine round places them about the rooms
-    found. See quillset_extras.leaders.
+    found. Where a single drawn text alone keeps one of the most important labels
+    from such a room (takes it, crosses its line or covers its marker), that text
+    moves to another place beside its own point, if it finds one. See
+    quillset_extras.leaders.
 
     Parameters
     ----------
@@ -405,6 +413,9 @@ def place_hidden(scene: Scene, reach: float | None) -> Drawn:
         places_beside(scene, drawn, rules, tier, spots, screen.open(spots), room_ranks)
         if search is not None:
             search.place(drawn, rules, [i for i in tier if i not in drawn.shown | waiting])
+            for i in tier:
+                if i not in drawn.shown and scene.rank[i] < _MAKE_ROOM:
+                    lead_room(scene, drawn, rules, search, i)
     return drawn
 
 
@@ -569,6 +580,70 @@ def _make_room(scene: Scene, drawn: Drawn, rules: Rules, i: int) -> bool:
     return bool(tries)
 
 
+def lead_room(scene: Scene, drawn: Drawn, rules: Rules, search: LeaderSearch, i: int) -> None:
+    """Draws label i away from its point, with a leader line, where a single drawn
+    text stands in the way of its text or its line (or covers its marker), once
+    that text has moved to another place of its own where the rules allow."""
+    if drawn.line_index.cross(scene.markers[i]):
+        return
+    mine = drawn.inked_by(scene.markers[i])
+    if len(mine) > 1 or any(j in drawn.leader_lines for j in mine):
+        return
+    rooms = search.rooms_of(i)
+    boxes = rooms.tolist()
+    point, tries = scene.points[i], 0
+    for k, j in _one_in_way(drawn, point, rooms, mine):
+        box = (boxes[k][0], boxes[k][1], boxes[k][2], boxes[k][3])
+        line = leader_line(point, box)
+        if j in drawn.leader_lines or not rules.fits_but_texts(i, box, line):
+            continue
+        moves = _Moves(scene, drawn, rules, i)
+        if moves.lead(box, line, {j}, _ROOM_DEPTH):
+            return
+        moves.undo()
+        tries += 1
+        if tries == _LEAD_TRIES:
+            return
+
+
+def _one_in_way(
+    drawn: Drawn, point: tuple[float, float], rooms: Floats, mine: set[int]
+) -> list[tuple[int, int]]:
+    """The rooms (rows of boxes) where the drawn text of a single label j, with
+    the room beside it, takes the room or crosses the leader line from `point`
+    (or covers the point's marker: the labels `mine`), as (row, j) in order."""
+    if not len(rooms):
+        return []
+    x, y = point
+    ex = np.minimum(np.maximum(x, rooms[:, 0]), rooms[:, 2])
+    ey = np.minimum(np.maximum(y, rooms[:, 1]), rooms[:, 3])
+    reach = (
+        min(x, float(rooms[:, 0].min())) - drawn.gap - EPS, min(y, float(rooms[:, 1].min())) - EPS,
+        max(x, float(rooms[:, 2].max())) + drawn.gap + EPS, max(y, float(rooms[:, 3].max())) + EPS,
+    )  # fmt: skip
+    near = [(b, j) for b in dict.fromkeys(drawn.ink_index.near(reach)) for j in drawn.owners[b]]
+    if not near:
+        return []
+    texts = np.array([apart(b, drawn.gap) for b, _ in near], float)
+    owner = np.array([j for _, j in near], np.int64)
+    t = texts[None, :, :]
+    r = rooms[:, None, :]
+    hit = (t[..., 2] > r[..., 0] - EPS) & (r[..., 2] > t[..., 0] - EPS)
+    hit &= (t[..., 3] > r[..., 1] - EPS) & (r[..., 3] > t[..., 1] - EPS)
+    lines = np.column_stack((np.full(len(rooms), x), np.full(len(rooms), y), ex, ey))
+    pairs = np.broadcast_to(lines[:, None, :], (len(rooms), len(texts), 4)).reshape(-1, 4)
+    hit |= crossing_pairs(pairs, np.tile(texts, (len(rooms), 1))).reshape(hit.shape)
+    first = np.where(hit.any(axis=1), owner[hit.argmax(axis=1)], -1)
+    if mine:
+        (m,) = mine
+        first = np.where(first < 0, m, first)
+        alone = first == m
+    else:
+        alone = first >= 0
+    alone &= ~(hit & (owner[None, :] != first[:, None])).any(axis=1)
+    return [(k, int(first[k])) for k in np.flatnonzero(alone).tolist()]
+
+
 def _in_way(drawn: Drawn, p: Box) -> set[int] | None:
     """The labels whose drawn texts alone keep an open spot p taken (None where a
     drawn label's marker or a leader line does)."""
@@ -609,6 +684,20 @@ class _Moves:
             self._lift(j)
         drawn.place_at(i, p, scene.sizes[i])
         self.rules.draw(i)
+        return all(self.move(j, depth) for j in sorted(ahead, key=scene.rank.__getitem__))
+
+    def lead(self, p: Box, line: Segment, ahead: set[int], depth: int) -> bool:
+        """Draws label i at p with the leader line, moving the labels `ahead` out
+        of its way."""
+        scene, drawn, i = self.scene, self.drawn, self.i
+        if any(drawn.sizes[j] != scene.sizes[j] for j in ahead):
+            return False
+        for j in ahead:
+            self._lift(j)
+        if not self.rules.fits(i, p, line):
+            return False
+        drawn.place_at(i, p, scene.sizes[i])
+        self.rules.draw(i, line)
         return all(self.move(j, depth) for j in sorted(ahead, key=scene.rank.__getitem__))
 
     def move(self, j: int, depth: int) -> bool:

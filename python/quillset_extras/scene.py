@@ -32,7 +32,18 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart, inside, overlaps
+from .geometry import (
+    EPS,
+    Box,
+    BoxIndex,
+    LineIndex,
+    Segment,
+    apart,
+    bounds,
+    crosses,
+    inside,
+    overlaps,
+)
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
@@ -588,7 +599,10 @@ class Drawn:
             self.line_index.add(line)
 
     def unshow(self, i: int, marker: Box) -> None:
-        """Takes back label i, drawn without a leader line."""
+        """Takes back label i and its leader line."""
+        line = self.leader_lines.pop(i, None)
+        if line is not None:
+            self.line_index.remove(line)
         self.lift(i)
         self.shown_markers.remove(marker)
         self.shown.remove(i)
@@ -628,6 +642,16 @@ class Drawn:
         """The labels whose drawn text overlaps `box`."""
         wider = (box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS)
         return {j for b in self.ink_index.near(wider) if overlaps(b, box) for j in self.owners[b]}
+
+    def crossing(self, line: Segment) -> set[int]:
+        """The labels whose drawn text, with the room beside it, the line crosses."""
+        gap = self.gap
+        x0, y0, x1, y1 = bounds(line)
+        wider = (x0 - gap - EPS, y0 - EPS, x1 + gap + EPS, y1 + EPS)
+        return {
+            j for b in self.ink_index.near(wider) if crosses(line, apart(b, gap))
+            for j in self.owners[b]
+        }  # fmt: skip
 
     def in_way(self, box: Box) -> set[int]:
         """The labels whose drawn text, with the room beside it, overlaps `box`."""

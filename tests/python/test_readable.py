@@ -813,6 +813,43 @@ def test_drawn_texts_move_aside_for_more_labels(leaders, count, switch, top, mon
     assert sum(after) > sum(before), (before, after)
 
 
+def test_a_text_in_the_way_moves_aside_for_a_more_important_leader(monkeypatch):
+    # Dense towns at a large font: the leader lines of important labels are cut
+    # off by a single text that has another place beside its own point.
+    import quillset_extras.readable as readable
+
+    def top_drawn(moves, seed):
+        if not moves:
+            monkeypatch.setattr(readable, "lead_room", lambda *a: None)
+        points, texts, priority = city_like(seed)
+        placed = place_readable(
+            500, 350, points, texts, fixed_advance(), 12, radius=1.5, overlap="hide",
+            priority=priority, leaders=True,
+        )  # fmt: skip
+        monkeypatch.undo()
+        figures = placed.readability()
+        assert (figures.text_text, figures.text_marker, figures.outside) == (0, 0, 0)
+        assert (figures.leader_crossings, figures.leader_text, figures.leader_marker) == (0, 0, 0)
+        # Lines taken back with their label go too.
+        assert set(placed.leader_lines) <= set(placed.shown)
+        ranked = sorted(range(len(points)), key=lambda i: -priority[i])[:50]
+        return len(set(ranked) & set(placed.shown))
+
+    before = [top_drawn(False, seed) for seed in range(4)]
+    after = [top_drawn(True, seed) for seed in range(4)]
+    assert all(a >= b for a, b in zip(after, before)) and sum(after) > sum(before)
+
+
+def test_a_clearance_keeps_lines_off_markers_they_only_graze():
+    markers = [(10.0, 10.0, 14.0, 14.0, 0)]
+    index = MarkerIndex(8.0, markers, 100.0, 100.0)
+    grazing = (0.0, 9.98, 40.0, 9.98)  # 0.02 above the marker
+    assert not index.crossed_ranked(grazing, 1)
+    assert index.crossed_ranked(grazing, 1, margin=0.5)
+    assert not index.crossed_ranked(grazing, 0, margin=0.5)  # a less important marker
+    assert not index.crossed_ranked((0.0, 9.0, 40.0, 9.0), 1, margin=0.5)
+
+
 @pytest.mark.parametrize("leaders", [False, True])
 def test_labels_that_ask_alike_for_room_get_one_answer(leaders, monkeypatch):
     # Points at a few places: most labels ask for room just as one before them.
