@@ -274,12 +274,16 @@ class LineIndex:
 
     def cross(self, box: Box) -> bool:
         """Whether a segment passes through the box."""
+        if not self.lines:  # without leader lines, every time
+            return False
         return any(
             crosses(line, box) for extent in self.index.near(box) for line in self.lines[extent]
         )
 
     def crossed_by(self, other: Segment) -> bool:
         """Whether a segment crosses `other`."""
+        if not self.lines:
+            return False
         return any(
             segments_cross(line, other)
             for extent in self.index.near(bounds(other))

@@ -32,18 +32,7 @@ from .engine_round import (
     smallest_size,
     text_box,
 )
-from .geometry import (
-    EPS,
-    Box,
-    BoxIndex,
-    LineIndex,
-    Segment,
-    apart,
-    bounds,
-    crosses,
-    inside,
-    overlaps,
-)
+from .geometry import EPS, Box, BoxIndex, LineIndex, Segment, apart, inside, overlaps
 from .grids import Coverage, MarkerIndex, mask_boxes
 from .measure import Memoized
 from .quality import is_fallback
@@ -642,16 +631,6 @@ class Drawn:
         """The labels whose drawn text overlaps `box`."""
         wider = (box[0] - EPS, box[1] - EPS, box[2] + EPS, box[3] + EPS)
         return {j for b in self.ink_index.near(wider) if overlaps(b, box) for j in self.owners[b]}
-
-    def crossing(self, line: Segment) -> set[int]:
-        """The labels whose drawn text, with the room beside it, the line crosses."""
-        gap = self.gap
-        x0, y0, x1, y1 = bounds(line)
-        wider = (x0 - gap - EPS, y0 - EPS, x1 + gap + EPS, y1 + EPS)
-        return {
-            j for b in self.ink_index.near(wider) if crosses(line, apart(b, gap))
-            for j in self.owners[b]
-        }  # fmt: skip
 
     def in_way(self, box: Box) -> set[int]:
         """The labels whose drawn text, with the room beside it, overlaps `box`."""
