@@ -19,7 +19,7 @@ from ._optional import missing
 
 try:
     import numpy as np
-    from numpy.typing import NDArray
+    from numpy.typing import ArrayLike, NDArray
 except ModuleNotFoundError as error:
     raise missing(error, "quillset_extras.leaders", "pillow") from None
 
@@ -91,6 +91,26 @@ class Rings:
             np.array(columns[3], np.int64),
         )
 
+    def place(
+        self, scene: Scene, xy: Floats, rooms: Floats, half: Floats, longest: ArrayLike
+    ) -> tuple[Floats, Floats, Floats, Floats, Floats, Floats, Bools]:
+        """Each label's anchors and rooms in the search's order, for labels at
+        `xy` (rows) with texts of `rooms` (each label's four anchor rooms about a
+        unit box about the origin, as anchor_rooms gives them), markers reaching
+        `half` and lines of at most `longest`: anchor x and y, the rooms' edges,
+        and which lie on the canvas within reach, each of shape (labels, steps)."""
+        x, y = xy[:, 0:1], xy[:, 1:2]
+        # Whole units: the engine's object box then is the anchor's own.
+        r = half[:, None] + self.distance
+        ax, ay = np.rint(x + self.ux * r), np.rint(y + self.uy * r)
+        room = rooms.reshape(-1, 4, 4)[:, self.side]
+        x0, y0 = ax + room[..., 0], ay + room[..., 1]
+        x1, y1 = ax + room[..., 2], ay + room[..., 3]
+        far = np.asarray(longest, float)[:, None]
+        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= far
+        on = (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
+        return ax, ay, x0, y0, x1, y1, on
+
 
 def half_size(marker: Box) -> float:
     """Half the larger side of a marker: its reach from its point."""
@@ -127,16 +147,9 @@ class RoomSearch:
         All labels at once: numpy's cost per call outweighs the work for one."""
         scene = self.scene
         xy = np.array([scene.points[i] for i in labels], float).reshape(-1, 2)
-        x, y = xy[:, 0:1], xy[:, 1:2]
         rooms = np.array([scene.rooms(i, (-1.0, -1.0, 1.0, 1.0)) for i in labels], float)
-        # Whole units: the engine's object box then is the anchor's own.
-        r = np.array([half_size(scene.markers[i]) for i in labels])[:, None] + rings.distance
-        ax, ay = np.rint(x + rings.ux * r), np.rint(y + rings.uy * r)
-        room = rooms.reshape(-1, 4, 4)[:, rings.side]
-        x0, y0 = ax + room[..., 0], ay + room[..., 1]
-        x1, y1 = ax + room[..., 2], ay + room[..., 3]
-        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= longest[:, None]
-        on = (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
+        half = np.array([half_size(scene.markers[i]) for i in labels])
+        ax, ay, x0, y0, x1, y1, on = rings.place(scene, xy, rooms, half, longest)
         held, free = np.zeros(on.shape, bool), np.zeros(on.shape, bool)
         held[on], free[on] = self.taken.classify(x0[on], y0[on], x1[on], y1[on])
         on &= ~held
@@ -287,18 +300,15 @@ class LeaderSearch:
         """Label i's text at its own size in the rooms of the search (in its order)
         that lie on the canvas and within reach, whatever takes them: rows of
         boxes."""
-        scene, rings = self.scene, self.rings
-        x, y = scene.points[i]
+        scene = self.scene
         m = scene.measure(scene.texts[i], scene.sizes[i])
         unit = (-1.0, -1.0, 1.0, 1.0)
         h = m.height + m.baseline
-        rooms = np.array(anchor_rooms(unit, m.width, h, scene.pad_x, scene.pad_y))[rings.side]
-        r = half_size(scene.markers[i]) + rings.distance
-        ax, ay = np.rint(x + rings.ux * r), np.rint(y + rings.uy * r)
-        x0, y0, x1, y1 = ax + rooms[:, 0], ay + rooms[:, 1], ax + rooms[:, 2], ay + rooms[:, 3]
-        reached = np.hypot(np.clip(x, x0, x1) - x, np.clip(y, y0, y1) - y) <= self.longest(i)
-        on = (x0 >= 0.0) & (y0 >= 0.0) & (x1 <= scene.width) & (y1 <= scene.height) & reached
-        found: Floats = np.column_stack((x0, y0, x1, y1))[on]
+        rooms = np.array([anchor_rooms(unit, m.width, h, scene.pad_x, scene.pad_y)], float)
+        xy = np.array([scene.points[i]], float)
+        half = np.array([half_size(scene.markers[i])])
+        _, _, x0, y0, x1, y1, on = self.rings.place(scene, xy, rooms, half, [self.longest(i)])
+        found: Floats = np.column_stack((x0[on], y0[on], x1[on], y1[on]))
         return found
 
     def longest(self, i: int) -> float:
