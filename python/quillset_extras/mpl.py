@@ -8,6 +8,7 @@ and leader lines in data coordinates.
 
 from __future__ import annotations
 
+import math
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
@@ -204,7 +205,7 @@ def label_points(
     x, y : array-like
         The points, read by position, in data coordinates (through the axes'
         unit converters: dates, datetimes, categories) or in those of
-        `transform`.
+        `transform`. A point that is masked or not finite gets no label.
     texts : iterable
         One label per point, read by position; any object is drawn as its str(),
         None as an empty text, as Axes.text does.
@@ -349,7 +350,9 @@ def point_coordinates(
     ax: Axes, x: ArrayLike, y: ArrayLike, transform: Any
 ) -> tuple[Floats, Floats]:
     """The points as floats, read by position; data coordinates go through the
-    axes' unit converters (dates, datetimes, categories), as plotting does."""
+    axes' unit converters (dates, datetimes, categories), as plotting does.
+    Masked values are not finite: plotting draws no point there."""
+    masks = [np.ma.getmaskarray(v).ravel() for v in (x, y) if np.ma.isMA(v)]
     xs, ys = np.asarray(x), np.asarray(y)
     if transform is None:
         if xs.size:
@@ -358,12 +361,16 @@ def point_coordinates(
         xs = np.asarray(ax.xaxis.convert_units(xs))  # type: ignore[no-untyped-call]
         ys = np.asarray(ax.yaxis.convert_units(ys))  # type: ignore[no-untyped-call]
     try:
-        return xs.astype(float).ravel(), ys.astype(float).ravel()
+        xs, ys = xs.astype(float).ravel(), ys.astype(float).ravel()
     except (TypeError, ValueError):
         raise TypeError(
             "label_points: x and y must be numbers, or values the axes' unit converters "
             f"take (dates, categories), not {xs.dtype} and {ys.dtype}"
         ) from None
+    for mask in masks:
+        if mask.size == xs.size:
+            xs = np.where(mask, math.nan, xs)
+    return xs, ys
 
 
 def _root(ax: Axes) -> Figure:

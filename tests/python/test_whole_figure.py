@@ -338,15 +338,20 @@ def coordinates(kind, ax):
         ax.set(xlim=(0.5, 200), ylim=(0, 7))
         x = [1, -3, 10, 100, 0.0, 50]
         return (x, Y, texts, {}), (x, Y, ax.transData)
+    if kind == "masked":  # plotting draws no point where x or y is masked
+        x = np.ma.masked_array([1.0, 2, 3, 4, 5, 6], mask=[0, 1, 0, 0, 0, 0])
+        y = np.ma.masked_array(Y, mask=[0, 0, 0, 0, 1, 0])
+        ax.plot(x, y, "o")
+        return (x, y, texts, {}), (x.filled(np.nan), y.filled(np.nan), ax.transData)
     lon, lat = np.radians([-150, -60, 0, 45, 120, 30]), np.radians([-50, 20, 0, 60, -10, -70])
     ax.plot(lon, lat, "o")
     return (lon, lat, texts, {}), (lon, lat, ax.transData)
 
 
-KINDS = "datetime64 datetime categories sorted-series axes-fraction blended log-not-finite aitoff"
+KINDS = "datetime64 datetime categories sorted-series masked axes-fraction blended log-not-finite"
 
 
-@pytest.mark.parametrize("kind", [*KINDS.split(), "lambert"])
+@pytest.mark.parametrize("kind", [*KINDS.split(), "aitoff", "lambert"])
 def test_each_label_sits_beside_its_own_point_in_any_coordinates(kind):
     fig = plt.figure(figsize=(6, 4), dpi=100)
     ax = fig.add_subplot(projection=kind if kind in ("aitoff", "lambert") else None)
