@@ -70,6 +70,8 @@ _INKED_AT_ONCE = 4096
 # A label had better not cover the markers of the points this many places after
 # it in priority: their labels come soon and matter nearly as much.
 _NEXT = 64
+# The cells of the indexes of drawn texts, in grid cells.
+_TEXT_CELLS = 4.0
 
 
 def grid_cell(line_height: float) -> float:
@@ -532,9 +534,13 @@ class Drawn:
     leader_lines: dict[int, Segment] = field(default_factory=dict)
 
     def __post_init__(self) -> None:
-        self.text_index = BoxIndex[Box](self.cell)
+        # Texts are several line heights wide: in cells this many times larger
+        # most of them file at the smallest size, and a query looks at one size
+        # of cells rather than three or four.
+        text_cell = _TEXT_CELLS * self.cell
+        self.text_index = BoxIndex[Box](text_cell)
         """the drawn texts, each with the room it keeps free beside it"""
-        self.ink_index = BoxIndex[Box](self.cell)
+        self.ink_index = BoxIndex[Box](text_cell)
         """the drawn texts as they are"""
         self.line_index = LineIndex(self.cell)
         self.shown_markers = BoxIndex[Box](self.cell)
