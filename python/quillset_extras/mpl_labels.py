@@ -161,6 +161,8 @@ class PointLabels(Artist):
             points=display,
         )  # fmt: skip
         scale = dpi / 72.0
+        # Dots within a pixel of each other read as one where labels hide.
+        canvas = (frame.width, frame.height) if request.overlap == "hide" else None
         placement = place_readable(
             int(frame.width),
             int(frame.height),
@@ -168,7 +170,7 @@ class PointLabels(Artist):
             self._engine_texts(),
             self._measure(dpi, renderer),
             request.sizes,
-            markers=marker_boxes(points, markers, request.point_radius * scale),
+            markers=marker_boxes(points, markers, request.point_radius * scale, canvas),
             overlap=request.overlap,  # type: ignore[arg-type]
             priority=request.priority,
             leaders=request.leaders,
@@ -457,10 +459,15 @@ def canvas_points(
 
 
 def marker_boxes(
-    points: Sequence[tuple[float, float]], drawn: PointMarkers | None, radius: float
+    points: Sequence[tuple[float, float]],
+    drawn: PointMarkers | None,
+    radius: float,
+    canvas: tuple[float, float] | None = None,
 ) -> list[Box]:
     """Each point's marker box in the canvas: as drawn where a scatter or line
-    draws it, else a square of half-side `radius`."""
+    draws it, else a square of half-side `radius`. Given the `canvas`'s width
+    and height, grown to hold the markers of the points within a pixel of it
+    (with_twins)."""
     half_w = np.full(len(points), radius)
     half_h = np.full(len(points), radius)
     if drawn is not None:
@@ -469,8 +476,60 @@ def marker_boxes(
         half_h[found] = drawn.half_height[found]
     xy = np.array(points, float).reshape(-1, 2)
     x, y = xy[:, 0], xy[:, 1]
-    edges = (x - half_w, y - half_h, x + half_w, y + half_h)
-    return list(zip(*(e.tolist() for e in edges), strict=True))
+    boxes = np.column_stack((x - half_w, y - half_h, x + half_w, y + half_h))
+    if canvas is not None:
+        boxes = with_twins(xy, boxes, *canvas)
+    return list(zip(*(boxes[:, k].tolist() for k in range(4)), strict=True))
+
+
+# Dots whose centres lie within this many pixels of each other read as one dot.
+_TWIN = 1.0
+# Beyond this many points in view dots touch everywhere: each keeps its own box.
+_MOST_TWINNED = 100_000
+
+
+def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats:
+    """Each point's marker box (rows of `boxes`) grown to hold the markers of the
+    points whose centres lie within _TWIN of its own, among the points whose
+    markers reach the canvas (at most _MOST_TWINNED): a reader sees such dots as
+    one, so a text or a line that may not cover one of them covers none."""
+    near = np.flatnonzero(
+        (boxes[:, 2] >= -_TWIN) & (boxes[:, 0] <= width + _TWIN)
+        & (boxes[:, 3] >= -_TWIN) & (boxes[:, 1] <= height + _TWIN)
+    )  # fmt: skip
+    if not 1 < len(near) <= _MOST_TWINNED:
+        return boxes
+    x, y = xy[near, 0], xy[near, 1]
+    # Twins share a unit square or sit in neighbouring ones.
+    cx, cy = np.floor(x).astype(np.int64), np.floor(y).astype(np.int64)
+    cx -= cx.min() - 1
+    cy -= cy.min() - 1
+    row = int(cx.max()) + 2
+    key = cy * row + cx
+    order = np.argsort(key, kind="stable")
+    keys = key[order]
+    firsts, seconds = [], []
+    for dy in (-1, 0, 1):
+        for dx in (-1, 0, 1):
+            lo = np.searchsorted(keys, key + dy * row + dx, "left")
+            count = np.searchsorted(keys, key + dy * row + dx, "right") - lo
+            some = np.flatnonzero(count)
+            if not len(some):
+                continue
+            first = np.repeat(some, count[some])
+            # Each run's offset within its range.
+            start = np.repeat(lo[some] - np.cumsum(count[some]) + count[some], count[some])
+            firsts.append(first)
+            seconds.append(order[start + np.arange(len(first))])
+    a, b = np.concatenate(firsts), np.concatenate(seconds)
+    twin = (a != b) & (np.hypot(x[a] - x[b], y[a] - y[b]) <= _TWIN)
+    a, b = near[a[twin]], near[b[twin]]
+    if not len(a):
+        return boxes
+    out = boxes.copy()
+    for k, grow in enumerate((np.minimum, np.minimum, np.maximum, np.maximum)):
+        grow.at(out[:, k], a, boxes[b, k])
+    return out
 
 
 def offset_from(figure: Figure, transform: Transform, x: float, y: float) -> Transform:
