@@ -11,6 +11,7 @@ forward through their transform into the axes' canvas, and runs place_readable.
 from __future__ import annotations
 
 import copy
+import math
 import weakref
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
@@ -484,15 +485,19 @@ def marker_boxes(
 
 # Dots whose centres lie within this many pixels of each other read as one dot.
 _TWIN = 1.0
-# Beyond this many points in view dots touch everywhere: each keeps its own box.
+# Where the 3 x 3 unit squares about a dot hold more dots than this, it reads as
+# one with every dot of those squares (cheaper to find than the nearest).
+_CROWD = 8
+# Beyond this many points whose markers reach the canvas, each keeps its own box.
 _MOST_TWINNED = 100_000
 
 
 def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats:
     """Each point's marker box (rows of `boxes`) grown to hold the markers of the
-    points whose centres lie within _TWIN of its own, among the points whose
-    markers reach the canvas (at most _MOST_TWINNED): a reader sees such dots as
-    one, so a text or a line that may not cover one of them covers none."""
+    points whose centres lie within _TWIN of its own (in a crowd, _CROWD, those
+    of the unit squares about it), among the points whose markers reach the
+    canvas: a reader sees such dots as one, so a text or a line that may not
+    cover one of them covers none."""
     near = np.flatnonzero(
         (boxes[:, 2] >= -_TWIN) & (boxes[:, 0] <= width + _TWIN)
         & (boxes[:, 3] >= -_TWIN) & (boxes[:, 1] <= height + _TWIN)
@@ -500,36 +505,65 @@ def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats
     if not 1 < len(near) <= _MOST_TWINNED:
         return boxes
     x, y = xy[near, 0], xy[near, 1]
-    # Twins share a unit square or sit in neighbouring ones.
-    cx, cy = np.floor(x).astype(np.int64), np.floor(y).astype(np.int64)
-    cx -= cx.min() - 1
-    cy -= cy.min() - 1
-    row = int(cx.max()) + 2
-    key = cy * row + cx
+    # Twins share a unit square or sit in neighbouring ones. Squares from -2 to
+    # one beyond the canvas (those further share the edge), at index square + 3.
+    w, h = math.ceil(width) + 6, math.ceil(height) + 6
+    cx = np.clip(np.floor(x), -2.0, w - 5.0).astype(np.int64) + 3
+    cy = np.clip(np.floor(y), -2.0, h - 5.0).astype(np.int64) + 3
+    key = cy * w + cx
+    count = _around(np.bincount(key, minlength=w * h).reshape(h, w), np.add).ravel()[key]
+    out = boxes.copy()
+    crowd = np.flatnonzero(count > _CROWD)
+    for k, (grow, empty) in enumerate(_GROW):
+        if len(crowd):
+            squares = np.full(w * h, empty)
+            grow.at(squares, key, boxes[near, k])
+            found = _around(squares.reshape(h, w), grow).ravel()[key[crowd]]
+            out[near[crowd], k] = grow(out[near[crowd], k], found)
+    a, b = _twins(x, y, key, np.flatnonzero((count > 1) & (count <= _CROWD)), w)
+    for k, (grow, _) in enumerate(_GROW):
+        grow.at(out[:, k], near[a], boxes[near[b], k])
+    return out
+
+
+_GROW = ((np.minimum, np.inf), (np.minimum, np.inf), (np.maximum, -np.inf), (np.maximum, -np.inf))
+
+
+def _around(grid: NDArray[Any], combine: np.ufunc) -> NDArray[Any]:
+    """Each inner square of `grid` combined with its eight neighbours."""
+    out = grid.copy()
+    h, w = grid.shape
+    for dy in (-1, 0, 1):
+        for dx in (-1, 0, 1):
+            if dy or dx:
+                inner = out[1:-1, 1:-1]
+                combine(inner, grid[1 + dy : h - 1 + dy, 1 + dx : w - 1 + dx], out=inner)
+    return out
+
+
+def _twins(
+    x: Floats, y: Floats, key: NDArray[np.int64], asks: NDArray[np.intp], w: int
+) -> tuple[NDArray[np.intp], NDArray[np.intp]]:
+    """The pairs (a, b) of points, a of `asks`, whose centres lie within _TWIN of
+    each other, found among the points of the unit squares (`key`, rows `w`
+    long) about each."""
     order = np.argsort(key, kind="stable")
     keys = key[order]
     firsts, seconds = [], []
     for dy in (-1, 0, 1):
         for dx in (-1, 0, 1):
-            lo = np.searchsorted(keys, key + dy * row + dx, "left")
-            count = np.searchsorted(keys, key + dy * row + dx, "right") - lo
-            some = np.flatnonzero(count)
-            if not len(some):
-                continue
-            first = np.repeat(some, count[some])
+            wanted = key[asks] + dy * w + dx
+            lo = np.searchsorted(keys, wanted, "left")
+            found = np.searchsorted(keys, wanted, "right") - lo
+            some = np.flatnonzero(found)
+            first = np.repeat(asks[some], found[some])
             # Each run's offset within its range.
-            start = np.repeat(lo[some] - np.cumsum(count[some]) + count[some], count[some])
+            start = np.repeat(lo[some] - np.cumsum(found[some]) + found[some], found[some])
             firsts.append(first)
             seconds.append(order[start + np.arange(len(first))])
     a, b = np.concatenate(firsts), np.concatenate(seconds)
     twin = (a != b) & (np.hypot(x[a] - x[b], y[a] - y[b]) <= _TWIN)
-    a, b = near[a[twin]], near[b[twin]]
-    if not len(a):
-        return boxes
-    out = boxes.copy()
-    for k, grow in enumerate((np.minimum, np.minimum, np.maximum, np.maximum)):
-        grow.at(out[:, k], a, boxes[b, k])
-    return out
+    return a[twin], b[twin]
 
 
 def offset_from(figure: Figure, transform: Transform, x: float, y: float) -> Transform:
