@@ -485,18 +485,20 @@ def marker_boxes(
 
 # Dots whose centres lie within this many pixels of each other read as one dot.
 _TWIN = 1.0
-# Where the 3 x 3 unit squares about a dot hold more dots than this, it reads as
-# one with every dot of those squares (cheaper to find than the nearest).
-_CROWD = 8
+# The dots of the 3 x 3 unit squares about each dot, summed, that with_twins
+# compares one by one, per dot (and at least _FEW in all); beyond, the dots of
+# the most crowded squares read as one with every dot of the squares about them.
+_PAIRS_PER_DOT = 4
+_FEW = 1 << 16
 # Beyond this many points whose markers reach the canvas, each keeps its own box.
 _MOST_TWINNED = 100_000
 
 
 def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats:
     """Each point's marker box (rows of `boxes`) grown to hold the markers of the
-    points whose centres lie within _TWIN of its own (in a crowd, _CROWD, those
-    of the unit squares about it), among the points whose markers reach the
-    canvas: a reader sees such dots as one, so a text or a line that may not
+    points whose centres lie within _TWIN of its own (in the densest crowds,
+    those of the unit squares about it), among the points whose markers reach
+    the canvas: a reader sees such dots as one, so a text or a line that may not
     cover one of them covers none."""
     near = np.flatnonzero(
         (boxes[:, 2] >= -_TWIN) & (boxes[:, 0] <= width + _TWIN)
@@ -512,15 +514,18 @@ def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats
     cy = np.clip(np.floor(y), -2.0, h - 5.0).astype(np.int64) + 3
     key = cy * w + cx
     count = _around(np.bincount(key, minlength=w * h).reshape(h, w), np.add).ravel()[key]
+    # The most dots about a dot compared one by one, within the budget.
+    compared = np.cumsum(np.bincount(count) * np.arange(count.max() + 1))
+    most = int(np.searchsorted(compared, max(_PAIRS_PER_DOT * len(near), _FEW), "right")) - 1
     out = boxes.copy()
-    crowd = np.flatnonzero(count > _CROWD)
+    crowd = np.flatnonzero(count > most)
     for k, (grow, empty) in enumerate(_GROW):
         if len(crowd):
             squares = np.full(w * h, empty)
             grow.at(squares, key, boxes[near, k])
             found = _around(squares.reshape(h, w), grow).ravel()[key[crowd]]
             out[near[crowd], k] = grow(out[near[crowd], k], found)
-    a, b = _twins(x, y, key, np.flatnonzero((count > 1) & (count <= _CROWD)), w)
+    a, b = _twins(x, y, key, np.flatnonzero((count > 1) & (count <= most)), w)
     for k, (grow, _) in enumerate(_GROW):
         grow.at(out[:, k], near[a], boxes[near[b], k])
     return out
