@@ -184,13 +184,11 @@ def label_points(
     drawn only where it can be read: its text covers no other text, nothing else
     drawn, and no marker of a more important point or of a point whose label is
     drawn; it may cover the markers of less important points, whose labels then
-    stay hidden, and it gets a thin halo so that it reads over them. Dots less
-    than a pixel apart read as one dot, which a text covers only where it may
-    cover each of them (in a crowd, the dots of the pixels about a dot count
-    too). So the most important labels are drawn even in dense clouds of
-    points. Where the texts of labels drawn before keep one of the most
-    important labels (on charts of up to 500 points, any label) out, they move
-    to another place beside their own point, when they find one, to make room.
+    stay hidden, and it gets a thin halo so that it reads over them. So the most
+    important labels are drawn even in dense clouds of points. Where the texts of
+    labels drawn before keep one of the most important labels (on charts of up
+    to 500 points, any label) out, they move to another place beside their own
+    point, when they find one, to make room.
 
     The labels are placed when the figure is drawn, with the renderer that draws
     it, and placed again whenever a draw finds other limits, another size or

@@ -11,7 +11,6 @@ forward through their transform into the axes' canvas, and runs place_readable.
 from __future__ import annotations
 
 import copy
-import math
 import weakref
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
@@ -162,8 +161,6 @@ class PointLabels(Artist):
             points=display,
         )  # fmt: skip
         scale = dpi / 72.0
-        # Dots within a pixel of each other read as one where labels hide.
-        canvas = (frame.width, frame.height) if request.overlap == "hide" else None
         placement = place_readable(
             int(frame.width),
             int(frame.height),
@@ -171,7 +168,7 @@ class PointLabels(Artist):
             self._engine_texts(),
             self._measure(dpi, renderer),
             request.sizes,
-            markers=marker_boxes(points, markers, request.point_radius * scale, canvas),
+            markers=marker_boxes(points, markers, request.point_radius * scale),
             overlap=request.overlap,  # type: ignore[arg-type]
             priority=request.priority,
             leaders=request.leaders,
@@ -460,15 +457,10 @@ def canvas_points(
 
 
 def marker_boxes(
-    points: Sequence[tuple[float, float]],
-    drawn: PointMarkers | None,
-    radius: float,
-    canvas: tuple[float, float] | None = None,
+    points: Sequence[tuple[float, float]], drawn: PointMarkers | None, radius: float
 ) -> list[Box]:
     """Each point's marker box in the canvas: as drawn where a scatter or line
-    draws it, else a square of half-side `radius`. Given the `canvas`'s width
-    and height, grown to hold the markers of the points within a pixel of it
-    (with_twins)."""
+    draws it, else a square of half-side `radius`."""
     half_w = np.full(len(points), radius)
     half_h = np.full(len(points), radius)
     if drawn is not None:
@@ -477,98 +469,8 @@ def marker_boxes(
         half_h[found] = drawn.half_height[found]
     xy = np.array(points, float).reshape(-1, 2)
     x, y = xy[:, 0], xy[:, 1]
-    boxes = np.column_stack((x - half_w, y - half_h, x + half_w, y + half_h))
-    if canvas is not None:
-        boxes = with_twins(xy, boxes, *canvas)
-    return list(zip(*(boxes[:, k].tolist() for k in range(4)), strict=True))
-
-
-# Dots whose centres lie within this many pixels of each other read as one dot.
-_TWIN = 1.0
-# The dots of the 3 x 3 unit squares about each dot, summed, that with_twins
-# compares one by one, per dot (and at least _FEW in all); beyond, the dots of
-# the most crowded squares read as one with every dot of the squares about them.
-_PAIRS_PER_DOT = 4
-_FEW = 1 << 16
-# Beyond this many points whose markers reach the canvas, each keeps its own box.
-_MOST_TWINNED = 100_000
-
-
-def with_twins(xy: Floats, boxes: Floats, width: float, height: float) -> Floats:
-    """Each point's marker box (rows of `boxes`) grown to hold the markers of the
-    points whose centres lie within _TWIN of its own (in the densest crowds,
-    those of the unit squares about it), among the points whose markers reach
-    the canvas: a reader sees such dots as one, so a text or a line that may not
-    cover one of them covers none."""
-    near = np.flatnonzero(
-        (boxes[:, 2] >= -_TWIN) & (boxes[:, 0] <= width + _TWIN)
-        & (boxes[:, 3] >= -_TWIN) & (boxes[:, 1] <= height + _TWIN)
-    )  # fmt: skip
-    if not 1 < len(near) <= _MOST_TWINNED:
-        return boxes
-    x, y = xy[near, 0], xy[near, 1]
-    # Twins share a unit square or sit in neighbouring ones. Squares from -2 to
-    # one beyond the canvas (those further share the edge), at index square + 3.
-    w, h = math.ceil(width) + 6, math.ceil(height) + 6
-    cx = np.clip(np.floor(x), -2.0, w - 5.0).astype(np.int64) + 3
-    cy = np.clip(np.floor(y), -2.0, h - 5.0).astype(np.int64) + 3
-    key = cy * w + cx
-    count = _around(np.bincount(key, minlength=w * h).reshape(h, w), np.add).ravel()[key]
-    # The most dots about a dot compared one by one, within the budget.
-    compared = np.cumsum(np.bincount(count) * np.arange(count.max() + 1))
-    most = int(np.searchsorted(compared, max(_PAIRS_PER_DOT * len(near), _FEW), "right")) - 1
-    out = boxes.copy()
-    crowd = np.flatnonzero(count > most)
-    for k, (grow, empty) in enumerate(_GROW):
-        if len(crowd):
-            squares = np.full(w * h, empty)
-            grow.at(squares, key, boxes[near, k])
-            found = _around(squares.reshape(h, w), grow).ravel()[key[crowd]]
-            out[near[crowd], k] = grow(out[near[crowd], k], found)
-    a, b = _twins(x, y, key, np.flatnonzero((count > 1) & (count <= most)), w)
-    for k, (grow, _) in enumerate(_GROW):
-        grow.at(out[:, k], near[a], boxes[near[b], k])
-    return out
-
-
-_GROW = ((np.minimum, np.inf), (np.minimum, np.inf), (np.maximum, -np.inf), (np.maximum, -np.inf))
-
-
-def _around(grid: NDArray[Any], combine: np.ufunc) -> NDArray[Any]:
-    """Each inner square of `grid` combined with its eight neighbours."""
-    out = grid.copy()
-    h, w = grid.shape
-    for dy in (-1, 0, 1):
-        for dx in (-1, 0, 1):
-            if dy or dx:
-                inner = out[1:-1, 1:-1]
-                combine(inner, grid[1 + dy : h - 1 + dy, 1 + dx : w - 1 + dx], out=inner)
-    return out
-
-
-def _twins(
-    x: Floats, y: Floats, key: NDArray[np.int64], asks: NDArray[np.intp], w: int
-) -> tuple[NDArray[np.intp], NDArray[np.intp]]:
-    """The pairs (a, b) of points, a of `asks`, whose centres lie within _TWIN of
-    each other, found among the points of the unit squares (`key`, rows `w`
-    long) about each."""
-    order = np.argsort(key, kind="stable")
-    keys = key[order]
-    firsts, seconds = [], []
-    for dy in (-1, 0, 1):
-        for dx in (-1, 0, 1):
-            wanted = key[asks] + dy * w + dx
-            lo = np.searchsorted(keys, wanted, "left")
-            found = np.searchsorted(keys, wanted, "right") - lo
-            some = np.flatnonzero(found)
-            first = np.repeat(asks[some], found[some])
-            # Each run's offset within its range.
-            start = np.repeat(lo[some] - np.cumsum(found[some]) + found[some], found[some])
-            firsts.append(first)
-            seconds.append(order[start + np.arange(len(first))])
-    a, b = np.concatenate(firsts), np.concatenate(seconds)
-    twin = (a != b) & (np.hypot(x[a] - x[b], y[a] - y[b]) <= _TWIN)
-    return a[twin], b[twin]
+    edges = (x - half_w, y - half_h, x + half_w, y + half_h)
+    return list(zip(*(e.tolist() for e in edges), strict=True))
 
 
 def offset_from(figure: Figure, transform: Transform, x: float, y: float) -> Transform:

@@ -19,7 +19,6 @@ from matplotlib.path import Path  # noqa: E402
 from matplotlib.text import Text  # noqa: E402
 from matplotlib.transforms import Bbox, blended_transform_factory  # noqa: E402
 
-from quillset_extras import mpl_labels  # noqa: E402
 from quillset_extras.mpl import label_points  # noqa: E402
 
 SLACK = 1.0  # display pixels of rounding allowed at every edge
@@ -239,27 +238,7 @@ def undrawn_points(ax):
     return x, y, None, {"point_radius": 6}, squares, lambda: np.empty((0, 4))
 
 
-def twin_dots(ax):
-    """Dots in pairs 0.6 pixels apart, of other sizes: a reader sees each pair as
-    one dot, which a text or line that may not cover either of them misses."""
-    rng = np.random.default_rng(17)
-    ax.set(xlim=(0, 10), ylim=(0, 10))
-    x, y = rng.uniform(0.5, 9.5, (2, 120))
-    step = ax.transData.inverted().transform([(0, 0), (0.6, 0)])
-    x = np.concatenate([x, x + step[1, 0] - step[0, 0]])
-    y = np.concatenate([y, y])
-    own = ax.scatter(x, y, s=rng.uniform(4, 120, 240), alpha=0.5)
-    priority = rng.uniform(0, 1, 240)
-
-    def union():  # each dot as the pair it reads as
-        m = marker_boxes(own)
-        twin = np.roll(m, 120, axis=0)
-        return np.column_stack([np.minimum(m, twin)[:, :2], np.maximum(m, twin)[:, 2:]])
-
-    return x, y, priority, {"fontsize": 16}, union, lambda: np.empty((0, 4))
-
-
-@pytest.mark.parametrize("scene", [bubbles, marker_line_cloud, undrawn_points, twin_dots])
+@pytest.mark.parametrize("scene", [bubbles, marker_line_cloud, undrawn_points])
 @pytest.mark.parametrize("leaders", [False, True], ids=["beside", "leaders"])
 def test_labels_cover_only_markers_of_less_important_unlabelled_points(scene, leaders):
     fig, ax = figure()
@@ -277,7 +256,7 @@ def test_labels_cover_only_markers_of_less_important_unlabelled_points(scene, le
     assert all(t.get_path_effects() for t in result.texts)
     rank, shown = rank_of(len(x), priority), set(result.shown)
     lines = {i: in_display(line).vertices for i, line in zip(result.leader_labels, result.lines)}
-    assert (leaders or not lines) and (lines or not leaders or scene in (bubbles, twin_dots))
+    assert (leaders or not lines) and (lines or not leaders or scene is bubbles)
     faults = []
     for i, (p, q) in lines.items():
         m, d = markers[i] + [-3, -3, 3, 3], q - p  # it may leave its point over anything
@@ -291,35 +270,6 @@ def test_labels_cover_only_markers_of_less_important_unlabelled_points(scene, le
         before = [j for j in range(len(x)) if j != i and (j in shown or rank[j] < rank[i])]
         faults += [(i, j) for j in before if crosses(p, q, markers[j])]
     assert faults == []
-
-
-@pytest.mark.parametrize(
-    "xy, grown",
-    [
-        ([(10, 10), (10.9, 10), (30, 30)], [0, 1]),  # within a pixel, of other sizes
-        ([(10, 10), (11.1, 10), (10.5, 11.1)], []),  # each just over a pixel apart
-        ([(-5, 10), (-5.5, 10), (50, 50)], []),  # twins whose dots miss the canvas
-        # In a crowd too dense to compare dot by dot, a dot holds every dot of
-        # the unit squares about it.
-        ([(10 + k % 4 * 0.4, 10 + k // 4 * 0.6) for k in range(12)] + [(14, 10)], range(12)),
-    ],
-)
-def test_dots_within_a_pixel_read_as_one(xy, grown, monkeypatch):
-    crowd = len(grown) > 3
-    if crowd:
-        monkeypatch.setattr(mpl_labels, "_FEW", 0)
-        monkeypatch.setattr(mpl_labels, "_PAIRS_PER_DOT", 1)
-    xy = np.array(xy, float)
-    half = np.arange(1, len(xy) + 1) * 0.25
-    boxes = np.column_stack([xy - half[:, None], xy + half[:, None]])
-    out = mpl_labels.with_twins(xy, boxes, 100.0, 100.0)
-    for i in range(len(xy)):
-        if i not in grown:
-            assert (out[i] == boxes[i]).all()
-            continue
-        near = np.hypot(*(xy - xy[i]).T) <= 1.0 if not crowd else np.arange(len(xy)) < 12
-        want = boxes[near]
-        assert (out[i, :2] == want[:, :2].min(0)).all() and (out[i, 2:] == want[:, 2:].max(0)).all()
 
 
 # Sizes and styles ---------------------------------------------------------------
